@@ -1,0 +1,38 @@
+// A fixed-capacity socket set with the rules of select's fd_set: a socket is
+// never held twice and nothing is added once the set is full. WaitForSockets
+// is select over a read and a write set; on return each set holds only its
+// ready sockets. Built on poll on POSIX (no descriptor limit), on select on
+// Windows (with FD_SETSIZE raised so that a full set fits).
+#pragma once
+
+#include "platform/socket.h"
+
+namespace vx::net {
+
+class SocketSet {
+ public:
+  // A relay's listening socket plus its 64 connection sockets.
+  static constexpr int kCapacity = 65;
+
+  void Clear() { m_count = 0; }
+  // FD_SET: no effect if s is already held or the set is full.
+  void Add(Socket s);
+  // FD_ISSET.
+  bool Contains(Socket s) const;
+  int Count() const { return m_count; }
+  Socket At(int i) const { return m_sockets[i]; }
+
+ private:
+  friend int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs);
+  void Keep(int i) { m_sockets[m_kept++] = m_sockets[i]; }
+
+  Socket m_sockets[kCapacity];
+  int m_count = 0;
+  int m_kept = 0;
+};
+
+// select(read, write, no exception set, timeout): the number of ready sockets
+// (0 on time-out), or -1 with LastSocketError() set. Either set may be null.
+int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs);
+
+}  // namespace vx::net

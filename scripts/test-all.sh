@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds every configuration and runs every test:
+# native Linux, AddressSanitizer+UBSan, ThreadSanitizer, the store fuzzer, and
+# the Windows build (cross-compiled) under Wine.
+set -uo pipefail
+cd "$(dirname "$0")/.."
+root=$(pwd)
+
+bash scripts/setup.sh || exit 1
+
+jobs=$(nproc)
+failed=()
+stage() {
+  local name=$1; shift
+  echo "=== $name"
+  local t0=$SECONDS
+  if "$@"; then
+    echo "=== $name: ok ($((SECONDS - t0)) s)"
+  else
+    echo "=== $name: FAILED ($((SECONDS - t0)) s)"
+    failed+=("$name")
+  fi
+}
+
+native() {
+  local preset=$1
+  cmake --preset "$preset" >/dev/null &&
+    cmake --build --preset "$preset" -j "$jobs" &&
+    ctest --preset "$preset" -j "$jobs"
+}
+
+fuzz() {
+  cmake --preset fuzz >/dev/null &&
+    cmake --build --preset fuzz -j "$jobs" &&
+    ctest --preset fuzz
+}
+
+windows() {
+  cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs" || return 1
+  # One virtual display and one Wine prefix for the whole run.
+  export WINEPREFIX="$root/build/windows/wineprefix"
+  local disp xvfb_pid rc
+  for n in $(seq 90 199); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then disp=$n; break; fi
+  done
+  Xvfb ":$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$disp"
+  ctest --preset windows
+  rc=$?
+  wineserver -k 2>/dev/null
+  kill "$xvfb_pid" 2>/dev/null
+  wait "$xvfb_pid" 2>/dev/null
+  return $rc
+}
+
+stage linux native linux
+stage linux-asan native linux-asan
+stage linux-tsan native linux-tsan
+stage fuzz fuzz
+stage windows windows
+
+if [ ${#failed[@]} -gt 0 ]; then
+  echo "FAILED stages: ${failed[*]}"
+  exit 1
+fi
+echo "all stages passed"
