@@ -1,0 +1,86 @@
+// An INI file held as its lines, read and edited with the results of the
+// Windows private-profile functions, so that files written by either side
+// read back the same on the other.
+//
+// Reading:
+// - Lines end at LF; a CR right before the LF belongs to the line end. A lone
+//   CR is an ordinary byte (trimmed as blank space at a line's edges).
+// - A UTF-8 byte-order mark at the start of the file is skipped.
+// - Blank space (space, tab, CR, VT, FF) around a whole line, around a section
+//   name inside its brackets, around a key name and around a value is ignored.
+// - "[name]" opens a section; the name ends at the first "]", anything after
+//   it is ignored. A line starting with "[" without "]" is no header.
+// - A line with "=" is a key: the name before the first "=", the value after.
+//   A line without "=" (a comment, a stray word) is no key; ";" has no meaning
+//   of its own, exactly as for Windows: ";Cport=1" is the key ";Cport".
+// - Section and key names match without regard to ASCII case; other bytes
+//   (GBK, UTF-8, garbage, NUL) match only themselves.
+// - Duplicates: only the first section of a name counts, and in it the first
+//   key of a name; later ones are ignored when reading and never written.
+// - One pair of matching quotes ('...' or "...") around a value is removed.
+//
+// Writing, which changes only the lines it must:
+// - An existing key keeps its line: the text up to the "=" and the blank space
+//   after it stays, the value after it is replaced, the line end stays.
+// - A new key goes right after the last key line of its section (so blank
+//   lines and comments before the next section stay where they were), or right
+//   after the header of a section without keys.
+// - A new section goes at the end of the file, with no blank line before it.
+// - New lines take the line end of the file's first line (CRLF or LF); a new
+//   file gets CRLF, as Windows writes it, so Windows tools keep seeing one
+//   consistent style.
+// - Everything else, the byte-order mark and a missing final line end included,
+//   survives byte for byte. CR, LF and NUL would break the line structure, so a
+//   written name or value ends before the first of them.
+#pragma once
+
+#include <cstddef>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace vx::ini {
+
+class IniDocument {
+ public:
+  IniDocument() = default;
+  static IniDocument Parse(std::string_view bytes);
+
+  // The value as the private-profile functions return it, or nothing when the
+  // section or the key does not exist.
+  std::optional<std::string> GetString(std::string_view section, std::string_view key) const;
+  // Creates the section and the key as needed.
+  void SetString(std::string_view section, std::string_view key, std::string_view value);
+
+  std::string Serialize() const;
+
+  // The raw lines, for checks of what a write touched.
+  std::size_t LineCount() const { return m_lines.size(); }
+  std::string_view LineText(std::size_t i) const { return m_lines[i].text; }
+  std::string_view LineEnd(std::size_t i) const { return m_lines[i].end; }
+
+ private:
+  struct Line {
+    std::string text;  // without its line end
+    std::string end;   // "\r\n", "\n", or "" for a last line without one
+  };
+  static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
+
+  std::size_t FindSection(std::string_view section) const;
+  // The first line after the section header at `header` that is another header.
+  std::size_t SectionEnd(std::size_t header) const;
+  std::size_t FindKey(std::size_t header, std::string_view key) const;
+  std::string NewLineEnd() const;
+  void InsertLine(std::size_t at, std::string text);
+
+  std::string m_bom;
+  std::vector<Line> m_lines;
+};
+
+// Blank space as the profile functions skip it; ASCII only, no locale.
+bool IsBlank(char c);
+std::string_view TrimBlank(std::string_view s);
+bool EqualsIgnoringCase(std::string_view a, std::string_view b);
+
+}  // namespace vx::ini

@@ -1,0 +1,33 @@
+#include "store/profile_file.h"
+
+#include <string>
+
+#include "store/ini_file_io.h"
+
+namespace vx::ini {
+
+IniDocument LoadProfile(const std::filesystem::path& path) {
+  std::string bytes;
+  if (ReadWholeFile(path, &bytes) != ReadResult::kRead) {
+    return IniDocument();
+  }
+  return IniDocument::Parse(bytes);
+}
+
+bool UpdateProfile(const std::filesystem::path& path,
+                   const std::function<void(IniDocument&)>& edit) {
+  std::string before;
+  ReadResult read = ReadWholeFile(path, &before);
+  if (read == ReadResult::kFailed) {
+    return false;
+  }
+  IniDocument doc = IniDocument::Parse(before);
+  edit(doc);
+  std::string after = doc.Serialize();
+  if (read == ReadResult::kRead && after == before) {
+    return true;
+  }
+  return ReplaceWholeFile(path, after);
+}
+
+}  // namespace vx::ini
