@@ -1,0 +1,290 @@
+#include "ui/mapping_dlg.h"
+
+#include <windowsx.h>
+
+#include "res/resource.h"
+#include "ui/about_dlg.h"
+#include "ui/app_name.h"
+#include "ui/framework/text.h"
+#include "ui/mapping_edit_dlg.h"
+#include "ui/process_tables.h"
+#include "ui/web_link.h"
+
+namespace vx::ui {
+
+namespace {
+
+constexpr wchar_t kTrayTip[] = L"端口映射";
+constexpr wchar_t kNoticeCaption[] = L"提示";
+constexpr DWORD kListExStyle = LVS_EX_GRIDLINES | LVS_EX_TRACKSELECT | LVS_EX_FULLROWSELECT;
+
+struct ColumnSpec {
+  const wchar_t* heading;
+  int width;
+};
+constexpr ColumnSpec kColumns[] = {
+    {L"本地端口", 80},
+    {L"映射IP", 130},
+    {L"映射端口", 80},
+    {L"连接数", 80},
+};
+
+HINSTANCE Instance() {
+  return GetModuleHandleW(nullptr);
+}
+
+}  // namespace
+
+CMappingDlg::CMappingDlg()
+    : Dialog(IDD_MAPPING_DIALOG),
+      m_store(DefaultMappingPath()),
+      m_hIcon(LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME))),
+      m_tray(kTrayIconId, WM_TRAYNOTIFY, kTrayTip),
+      m_controller(*this, m_store, ProcessSlotTables()),
+      m_taskbarCreated(RegisterWindowMessageW(L"TaskbarCreated")) {}
+
+bool CMappingDlg::OnInitDialog() {
+  m_btnStop.Attach(Item(IDC_STOP_MAPPING));
+  m_btnStart.Attach(Item(IDC_START_MAPPING));
+  m_btnDelete.Attach(Item(IDC_DELETE_MAPPING));
+  m_btnModify.Attach(Item(IDC_MODIFY_MAPPING));
+  m_listMappings.Attach(Item(IDC_MAPPING_LIST));
+
+  AddAboutItem();
+
+  // The small icon at its own size, so the caption does not show a shrunken 32 px one.
+  m_smallIcon.Reset(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME),
+                                                  IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
+                                                  GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
+  Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
+  Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon.Get() : m_hIcon));
+
+  CreateColumns();
+  m_listMappings.SetExtendedStyle(kListExStyle);
+  m_controller.Initialise();
+
+  // The Stop command gets a usable button: the template leaves it hidden.
+  SetWindowLongPtrW(m_btnStop.Hwnd(), GWL_STYLE,
+                    GetWindowLongPtrW(m_btnStop.Hwnd(), GWL_STYLE) | WS_TABSTOP);
+  m_btnStop.Show(SW_SHOW);
+
+  Window link(Item(IDC_LINK));
+  link.SetText(LinkLabelText());
+  m_rcLink = link.RectIn(m_hwnd);
+
+  SetTimer(m_hwnd, kRefreshTimerId, 1000, nullptr);
+  return true;  // focus to the first tab stop, Add
+}
+
+void CMappingDlg::AddAboutItem() {
+  HMENU menu = GetSystemMenu(m_hwnd, FALSE);
+  if (menu == nullptr) {
+    return;
+  }
+  wchar_t text[128] = {};
+  if (LoadStringW(Instance(), IDS_ABOUTBOX, text, static_cast<int>(std::size(text))) > 0) {
+    AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+    AppendMenuW(menu, MF_STRING, IDM_ABOUTBOX, text);
+  }
+}
+
+void CMappingDlg::CreateColumns() {
+  int column = 0;
+  for (const ColumnSpec& c : kColumns) {
+    m_listMappings.InsertColumn(column++, c.heading, c.width);
+  }
+}
+
+bool CMappingDlg::OnCommand(int id, int code, HWND) {
+  if (code != BN_CLICKED) {
+    return false;
+  }
+  switch (id) {
+    case IDC_ADD_MAPPING:
+      m_controller.AddMapping();
+      return true;
+    case IDC_MODIFY_MAPPING:
+      m_controller.ModifyMapping();
+      return true;
+    case IDC_STOP_MAPPING:
+      m_controller.StopAllRelays();
+      return true;
+    case IDC_START_MAPPING:
+      m_controller.StartAllRelays();
+      return true;
+    case IDC_DELETE_MAPPING:
+      m_controller.DeleteMapping();
+      return true;
+    default:
+      return false;  // IDOK and IDCANCEL end the dialog
+  }
+}
+
+bool CMappingDlg::OnNotify(const NMHDR& header, LRESULT& result) {
+  if (header.idFrom == IDC_MAPPING_LIST && header.code == NM_CLICK) {
+    m_controller.OnListClicked();
+    result = 0;
+    return true;
+  }
+  return false;
+}
+
+bool CMappingDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, INT_PTR& result) {
+  switch (msg) {
+    case WM_SYSCOMMAND:
+      if (OnSysCommand(static_cast<UINT>(wp))) {
+        result = TRUE;
+        return true;
+      }
+      return false;
+    case WM_PAINT:
+      return OnPaint();
+    case WM_QUERYDRAGICON:
+      result = reinterpret_cast<INT_PTR>(m_hIcon);
+      return true;
+    case WM_TRAYNOTIFY:
+      OnTrayNotify(lp);
+      result = TRUE;
+      return true;
+    case WM_TIMER:
+      if (wp == kRefreshTimerId) {
+        m_controller.RefreshConnectionCounts();
+      }
+      return false;
+    case WM_MOUSEMOVE:
+      OnMouseMove(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+      return false;
+    case WM_LBUTTONDOWN:
+      OnLButtonDown(POINT{GET_X_LPARAM(lp), GET_Y_LPARAM(lp)});
+      return false;
+    case WM_DESTROY:
+      OnDestroy();
+      return false;
+    default:
+      if (msg == m_taskbarCreated && m_taskbarCreated != 0) {
+        m_tray.Readd();  // a restarted shell has forgotten our icon
+        return true;
+      }
+      return false;
+  }
+}
+
+bool CMappingDlg::OnSysCommand(UINT nID) {
+  if ((nID & 0xFFF0) == IDM_ABOUTBOX) {
+    CAboutDlg about;
+    about.DoModal(m_hwnd);
+    return true;
+  }
+  if (nID == SC_MINIMIZE) {
+    ShowInTray(true);  // hidden, never minimised
+    return true;
+  }
+  return false;
+}
+
+void CMappingDlg::ShowInTray(bool hide) {
+  if (hide) {
+    if (!m_tray.Shown()) {
+      m_tray.Add(m_hwnd, LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME)));
+    }
+    Show(SW_HIDE);
+  } else {
+    m_tray.Remove();
+    Show(SW_SHOW);
+    SetForegroundWindow(m_hwnd);
+  }
+}
+
+void CMappingDlg::OnTrayNotify(LPARAM lParam) {
+  if (lParam == WM_LBUTTONDBLCLK) {
+    ShowInTray(false);
+  }
+}
+
+void CMappingDlg::OnMouseMove(POINT point) {
+  if (StrictlyInside(m_rcLink, point)) {
+    SetCursor(LoadCursorW(Instance(), MAKEINTRESOURCEW(IDC_LINK_CURSOR)));
+  }
+}
+
+void CMappingDlg::OnLButtonDown(POINT point) {
+  if (StrictlyInside(m_rcLink, point)) {
+    OpenWebLink(m_hwnd);
+  }
+}
+
+bool CMappingDlg::OnPaint() {
+  if (!IsIconic(m_hwnd)) {
+    return false;
+  }
+  PAINTSTRUCT ps;
+  HDC dc = BeginPaint(m_hwnd, &ps);
+  Send(WM_ICONERASEBKGND, reinterpret_cast<WPARAM>(dc), 0);
+  RECT rc;
+  GetClientRect(m_hwnd, &rc);
+  int x = (rc.right - rc.left - GetSystemMetrics(SM_CXICON) + 1) / 2;
+  int y = (rc.bottom - rc.top - GetSystemMetrics(SM_CYICON) + 1) / 2;
+  DrawIcon(dc, x, y, m_hIcon);
+  EndPaint(m_hwnd, &ps);
+  return true;
+}
+
+void CMappingDlg::OnDestroy() {
+  KillTimer(m_hwnd, kRefreshTimerId);
+  m_tray.Remove();
+}
+
+// --- IMappingView
+
+int CMappingDlg::InsertRowAtTop(const std::string& column0) {
+  return m_listMappings.InsertItem(0, Widen(column0));
+}
+
+void CMappingDlg::SetCellText(int row, int column, const std::string& text) {
+  m_listMappings.SetItemText(row, column, Widen(text));
+}
+
+std::string CMappingDlg::CellText(int row, int column) const {
+  return Narrow(m_listMappings.ItemText(row, column));
+}
+
+void CMappingDlg::DeleteAllRows() {
+  m_listMappings.DeleteAllItems();
+}
+
+int CMappingDlg::RowCount() const {
+  return m_listMappings.ItemCount();
+}
+
+int CMappingDlg::SelectionMark() const {
+  return m_listMappings.SelectionMark();
+}
+
+void CMappingDlg::EnableButton(MappingButton button, bool enable) {
+  Window(Item(static_cast<int>(button))).Enable(enable);
+}
+
+void CMappingDlg::ShowAppMessage(const std::string& text) {
+  // As the framework's message box: OK, exclamation icon, the application's name.
+  MessageBoxW(m_hwnd, Widen(text).c_str(), AppName().c_str(), MB_OK | MB_ICONEXCLAMATION);
+}
+
+int CMappingDlg::ShowNotice(const std::string& text, unsigned flags) {
+  return MessageBoxW(m_hwnd, Widen(text).c_str(), kNoticeCaption, flags);
+}
+
+bool CMappingDlg::RunEditor(MappingEntry& entry) {
+  CMappingEditDlg dlg;
+  dlg.m_localPort = Widen(entry.localPort);
+  dlg.m_remoteIp = Widen(entry.remoteIp);
+  dlg.m_remotePort = Widen(entry.remotePort);
+  if (dlg.DoModal(m_hwnd) != IDOK) {
+    return false;
+  }
+  entry.localPort = Narrow(dlg.m_localPort);
+  entry.remoteIp = Narrow(dlg.m_remoteIp);
+  entry.remotePort = Narrow(dlg.m_remotePort);
+  return true;
+}
+
+}  // namespace vx::ui
