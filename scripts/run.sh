@@ -1,0 +1,71 @@
+#!/usr/bin/env bash
+# Builds vexhold.exe and starts it in the current directory (setting.ini is
+# created there). On Linux it runs under Wine; without a display it starts a
+# virtual one, saves a screenshot of the window and keeps running until Ctrl+C.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+here=$(pwd)
+
+case "$(uname -s)" in
+  MINGW* | MSYS* | CYGWIN*) native_windows=1 ;;
+  *) native_windows=0 ;;
+esac
+
+if [ "$native_windows" -eq 0 ]; then
+  bash "$root/scripts/setup.sh"
+fi
+(cd "$root" && cmake --preset windows >/dev/null && cmake --build --preset windows --target vexhold)
+exe="$root/build/windows/ui/vexhold.exe"
+[ -f "$exe" ] || { echo "run: $exe was not built" >&2; exit 1; }
+
+if [ "$native_windows" -eq 1 ]; then
+  exec "$exe"
+fi
+
+xvfb_pid=""
+app_pid=""
+cleanup() {
+  # The program and its Wine processes are one process group of their own.
+  [ -n "$app_pid" ] && kill -- "-$app_pid" 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  wait 2>/dev/null || true
+}
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 90 199); do
+    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then disp=$n; break; fi
+  done
+  Xvfb ":$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb_pid=$!
+  export DISPLAY=":$disp"
+  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$disp" ] && break; sleep 0.05; done
+  echo "run: no display; started a virtual one at $DISPLAY"
+fi
+
+cd "$here"
+setsid "$root/scripts/wine-run.sh" "$exe" &
+app_pid=$!
+echo "run: vexhold.exe started in $here (setting.ini is kept there)"
+
+if [ -n "$xvfb_pid" ]; then
+  shot="$here/vexhold-screenshot.png"
+  title="端口映射"
+  win=""
+  for _ in $(seq 300); do  # the first start of a Wine prefix takes a while
+    win=$(xwininfo -root -tree 2>/dev/null | grep -F "\"$title\"" | awk '{print $1}' | head -n1 || true)
+    [ -n "$win" ] && break
+    kill -0 "$app_pid" 2>/dev/null || break
+    sleep 0.2
+  done
+  if [ -n "$win" ]; then
+    sleep 1  # let it paint
+    import -window "$win" "$shot" && echo "run: screenshot of the window: $shot"
+  else
+    echo "run: the window did not appear; nothing to capture" >&2
+  fi
+  echo "run: the relays work on this machine's ports; press Ctrl+C to end"
+fi
+
+wait "$app_pid"
