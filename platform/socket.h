@@ -37,6 +37,7 @@ enum SocketErrorCode : int {
   kErrAddrNotAvail = 10049,     // WSAEADDRNOTAVAIL
   kErrNetDown = 10050,          // WSAENETDOWN
   kErrNetUnreach = 10051,       // WSAENETUNREACH
+  kErrNetReset = 10052,         // WSAENETRESET
   kErrConnAborted = 10053,      // WSAECONNABORTED
   kErrConnReset = 10054,        // WSAECONNRESET
   kErrNoBuffers = 10055,        // WSAENOBUFS
@@ -45,7 +46,10 @@ enum SocketErrorCode : int {
   kErrShutdown = 10058,         // WSAESHUTDOWN
   kErrTimedOut = 10060,         // WSAETIMEDOUT
   kErrConnRefused = 10061,      // WSAECONNREFUSED
+  kErrHostDown = 10064,         // WSAEHOSTDOWN
   kErrHostUnreach = 10065,      // WSAEHOSTUNREACH
+  kErrSysNotReady = 10091,      // WSASYSNOTREADY
+  kErrVerNotSupported = 10092,  // WSAVERNOTSUPPORTED
   kErrNotInitialised = 10093,   // WSANOTINITIALISED
 };
 
@@ -103,5 +107,37 @@ std::string InetNtoa(std::uint32_t addr);
 // htonl / ntohl.
 std::uint32_t HostToNet32(std::uint32_t v);
 std::uint32_t NetToHost32(std::uint32_t v);
+
+// Owns one socket and closes it; move-only.
+class UniqueSocket {
+ public:
+  UniqueSocket() = default;
+  explicit UniqueSocket(Socket s) : m_socket(s) {}
+  ~UniqueSocket() { Reset(); }
+  UniqueSocket(UniqueSocket&& other) noexcept : m_socket(other.Release()) {}
+  UniqueSocket& operator=(UniqueSocket&& other) noexcept {
+    if (this != &other)
+      Reset(other.Release());
+    return *this;
+  }
+  UniqueSocket(const UniqueSocket&) = delete;
+  UniqueSocket& operator=(const UniqueSocket&) = delete;
+
+  Socket Get() const { return m_socket; }
+  bool Valid() const { return m_socket != kInvalidSocket; }
+  Socket Release() {
+    Socket s = m_socket;
+    m_socket = kInvalidSocket;
+    return s;
+  }
+  void Reset(Socket s = kInvalidSocket) {
+    if (m_socket != kInvalidSocket)
+      Close(m_socket);
+    m_socket = s;
+  }
+
+ private:
+  Socket m_socket = kInvalidSocket;
+};
 
 }  // namespace vx::net

@@ -16,19 +16,28 @@ class SocketSet {
 
   void Clear() { m_count = 0; }
   // FD_SET: no effect if s is already held or the set is full.
-  void Add(Socket s);
-  // FD_ISSET.
-  bool Contains(Socket s) const;
+  void Add(Socket s) {
+    if (m_count == kCapacity || Contains(s))
+      return;
+    m_sockets[m_count++] = s;
+  }
+  // FD_ISSET. After a wait the set holds only its ready sockets, so this scans
+  // just those.
+  bool Contains(Socket s) const {
+    for (int i = 0; i < m_count; ++i) {
+      if (m_sockets[i] == s)
+        return true;
+    }
+    return false;
+  }
   int Count() const { return m_count; }
   Socket At(int i) const { return m_sockets[i]; }
 
  private:
   friend int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs);
-  void Keep(int i) { m_sockets[m_kept++] = m_sockets[i]; }
 
   Socket m_sockets[kCapacity];
   int m_count = 0;
-  int m_kept = 0;
 };
 
 // select(read, write, no exception set, timeout): the number of ready sockets

@@ -19,6 +19,12 @@ struct RelayEndpoint {
 // Points g_relayStart's table pointers at `tables`.
 void BindStartBlock(RelaySlotTables& tables);
 
+// The pieces of StartOneRelay: fill g_relayStart for relay index t, and the
+// confirmation wait (poll every 50 ms, then acknowledge). Tests run
+// RelayWorker on a thread of their own between the two.
+void FillStartBlock(int relayIndex, const RelayEndpoint& endpoint);
+void ConfirmStart(RelaySlotTables& tables, int relayIndex);
+
 // Starts one relay with relay index t: fills g_relayStart (ports cut to 16
 // bits, at most 15 address characters), starts RelayWorker, and polls
 // relayState[slotMap[t]] every 50 ms under g_relayLock until the relay has
@@ -29,7 +35,7 @@ bool StartOneRelay(RelaySlotTables& tables, int relayIndex, const RelayEndpoint&
 
 // Request stop of the relay using slot k: RELAY_STOP unless it reads
 // RELAY_STOPPED (and no acknowledged relay is still finishing its hand-over).
-void RequestStop(RelaySlotTables& tables, int slot);  // takes g_relayLock
+void RequestStop(RelaySlotTables& tables, int slot);        // takes g_relayLock
 void RequestStopLocked(RelaySlotTables& tables, int slot);  // caller holds it
 
 // Polls the slot under g_relayLock every `pollMs` until it reads RELAY_STOPPED.

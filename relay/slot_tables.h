@@ -47,6 +47,11 @@ struct RelayStartBlock {
   char remoteAddress[16] = {};
 };
 
+// Moves the relay using slot `from` to slot `to`: its state word, its count
+// and its hand-over flag go to `to`; `from` is left with count 0 and no flag.
+// The caller holds g_relayLock and rewrites slotMap itself.
+void MoveSlotLocked(RelaySlotTables& tables, int from, int to);
+
 // Both live for the whole process and are never destroyed, so relays that
 // outlive the window (or main) still find them valid.
 extern RelayStartBlock g_relayStart;
