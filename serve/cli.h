@@ -1,0 +1,28 @@
+// vexhold-serve's command line.
+#pragma once
+
+#include <string>
+#include <vector>
+
+namespace vx {
+
+enum ServeExitCode : int {
+  kExitStopped = 0,         // ran and was stopped (also --help, --version)
+  kExitUsage = 1,           // bad command line
+  kExitNothingStarted = 2,  // no pair could be started
+  kExitForced = 3,          // second stop signal before every relay had stopped
+};
+
+struct ServeOptions {
+  std::string dir = ".";
+  bool quiet = false;
+  bool help = false;
+  bool version = false;
+};
+
+// Parses argv[1..]. On a bad command line returns false with the message
+// (already ending in a newline) in `error`.
+bool ParseCommandLine(const std::vector<std::string>& args, ServeOptions* options,
+                      std::string* error);
+
+}  // namespace vx

@@ -1,0 +1,45 @@
+// Every text vexhold-serve writes itself (Simplified Chinese, like the rest of
+// the product), in one place. The relays' own messages come from the relay.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace vx::msg {
+
+std::string HelpText();
+std::string VersionText();
+std::string UnknownOption(const std::string& arg);
+std::string MissingValue(const std::string& option);
+std::string SeeHelp();
+
+std::string FileCreated(const std::string& path);
+std::string FileUnusable(const std::string& path);
+std::string BadCount(int count);
+std::string CountTooLarge(int count, int served);
+std::string BadLocalPort(int section, const std::string& text);
+std::string BadRemoteAddress(int section, const std::string& text);
+std::string BadRemotePort(int section, const std::string& text);
+std::string DuplicateLocalPort(int section, unsigned port, int firstSection);
+std::string TooManyRelays(int section);
+
+std::string Starting(const std::string& path, bool canReload);
+std::string StartingPair(int section, unsigned localPort, const std::string& ip,
+                         unsigned remotePort);
+std::string StoppingPair(int section, unsigned localPort, const std::string& ip,
+                         unsigned remotePort);
+std::string RelayEnded(int section, unsigned localPort);
+std::string RunningSummary(int running, int configured);
+std::string NothingRunning();
+std::string StopRequested();
+std::string StillWaiting(int left);
+std::string ForcedExit();
+std::string Stopped();
+std::string ReloadRequested(const std::string& path);
+std::string ReloadKeptOld();
+std::string ReloadDone(int kept, int stopped, int started);
+std::string ConnectionOpened(unsigned localPort, const std::string& peer);
+std::string ConnectionClosed(unsigned localPort, const std::string& peer);
+std::string LinesDropped(unsigned long long n);
+
+}  // namespace vx::msg

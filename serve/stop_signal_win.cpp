@@ -1,0 +1,64 @@
+#include <windows.h>
+
+#include <atomic>
+
+#include "serve/stop_signal.h"
+
+namespace vx {
+
+namespace {
+
+HANDLE g_requestEvent = nullptr;  // auto-reset: a request is waiting
+HANDLE g_doneEvent = nullptr;     // manual-reset: the process is about to exit
+std::atomic<int> g_stopRequests{0};
+int g_stopsTaken = 0;
+
+BOOL WINAPI OnConsoleControl(DWORD type) {
+  switch (type) {
+    case CTRL_C_EVENT:
+    case CTRL_BREAK_EVENT:
+      g_stopRequests.fetch_add(1);
+      SetEvent(g_requestEvent);
+      return TRUE;
+    case CTRL_CLOSE_EVENT:
+    case CTRL_LOGOFF_EVENT:
+    case CTRL_SHUTDOWN_EVENT:
+      // The process ends when this returns: give the relays time to stop.
+      g_stopRequests.fetch_add(1);
+      SetEvent(g_requestEvent);
+      WaitForSingleObject(g_doneEvent, 4500);
+      return TRUE;
+    default:
+      return FALSE;
+  }
+}
+
+}  // namespace
+
+void InstallStopSignals() {
+  g_requestEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  g_doneEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  SetConsoleCtrlHandler(OnConsoleControl, TRUE);
+}
+
+ServeEvent WaitForServeEvent(int timeoutMs) {
+  if (g_stopRequests.load() == g_stopsTaken) {
+    WaitForSingleObject(g_requestEvent, static_cast<DWORD>(timeoutMs));
+  }
+  if (g_stopRequests.load() != g_stopsTaken) {
+    ++g_stopsTaken;
+    return ServeEvent::kStop;
+  }
+  return ServeEvent::kNone;
+}
+
+bool CanReload() {
+  return false;
+}
+
+void NotifyShutdownComplete() {
+  if (g_doneEvent != nullptr)
+    SetEvent(g_doneEvent);
+}
+
+}  // namespace vx

@@ -1,0 +1,233 @@
+// The parts of vexhold-serve that decide without a network: the checks of
+// pair values, the reload plan, the command line and the log queue.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <fstream>
+#include <mutex>
+#include <regex>
+#include <thread>
+
+#include "serve/cli.h"
+#include "serve/logger.h"
+#include "serve/pair_config.h"
+#include "serve/reload_plan.h"
+#include "store/mapping_store.h"
+
+namespace vx {
+namespace {
+
+TEST(ServePairValues, DottedIPv4IsFourPlainDecimalNumbersUpTo255) {
+  for (const char* ok : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.20", "10.0.0.5"}) {
+    EXPECT_TRUE(IsDottedIPv4(ok)) << ok;
+  }
+  // inet_addr would take several of these, meaning something else.
+  for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "010.0.0.1", "0x7f.0.0.1",
+                          "1..2.3", "1.2.3.", ".1.2.3", "1.2.3.4 ", " 1.2.3.4", "1.2.3.-4",
+                          "1000.1.1.1", "localhost", "1.2.3.4x", "127.1"}) {
+    EXPECT_FALSE(IsDottedIPv4(bad)) << bad;
+  }
+}
+
+TEST(ServePairValues, PortTextIsDigitsWithValue1To65535) {
+  EXPECT_EQ(ParsePortText("1"), 1);
+  EXPECT_EQ(ParsePortText("65535"), 65535);
+  EXPECT_EQ(ParsePortText("080"), 80);
+  EXPECT_EQ(ParsePortText("0000000080"), 80);
+  for (const char* bad : {"", "0", "000", "65536", "70000", "99999999999999999999", "-1", "+80",
+                          "80x", "8 0", "abc"}) {
+    EXPECT_EQ(ParsePortText(bad), 0) << bad;
+  }
+}
+
+class ServeConfigFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    m_dir =
+        std::filesystem::temp_directory_path() /
+        ("vexhold-serve-unit-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+         "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    std::filesystem::remove_all(m_dir);
+    std::filesystem::create_directories(m_dir);
+  }
+  void TearDown() override { std::filesystem::remove_all(m_dir); }
+  void Write(const std::string& text) {
+    std::ofstream(m_dir / "setting.ini", std::ios::binary) << text;
+  }
+  std::filesystem::path m_dir;
+};
+
+TEST_F(ServeConfigFile, ReadsEveryGoodPairAndNamesEachBadOne) {
+  Write(
+      "[Num]\nNumber=5\n"
+      "[1]\nCport=8080\nIP=192.168.1.20\nSport=80\n"
+      "[2]\nIP=10.0.0.5\nSport=3389\n"
+      "[3]\nCport=3390\nSport=22\n"
+      "[4]\nCport=8080\nIP=10.0.0.6\nSport=80\n"
+      "[5]\nCport=0443\nIP=10.0.0.7\nSport=443\n");
+  MappingStore store(m_dir / "setting.ini");
+  ServeConfig c = ReadServeConfig(store, true);
+  EXPECT_TRUE(c.usable);
+  EXPECT_FALSE(c.created);
+  ASSERT_EQ(c.pairs.size(), 3u);
+  EXPECT_EQ(c.pairs[0].section, 1);
+  EXPECT_EQ(c.pairs[0].remoteIp, "192.168.1.20");
+  // A missing IP relays to 127.0.0.1, as the GUI's relay start does.
+  EXPECT_EQ(c.pairs[1].section, 3);
+  EXPECT_EQ(c.pairs[1].remoteIp, "127.0.0.1");
+  EXPECT_EQ(c.pairs[2].localPort, 443);
+  ASSERT_EQ(c.problems.size(), 2u);
+  EXPECT_EQ(c.problems[0], "第 2 节: 本地端口 Cport \"\" 无效 (应为 1 到 65535), 已跳过");
+  EXPECT_EQ(c.problems[1], "第 4 节: 本地端口 8080 已由第 1 节使用, 已跳过");
+}
+
+TEST_F(ServeConfigFile, CountBeyond127ServesTheFirst127AndSaysSo) {
+  std::string text = "[Num]\nNumber=200\n";
+  for (int s = 1; s <= 130; ++s) {
+    text += "[" + std::to_string(s) + "]\nCport=" + std::to_string(20000 + s) +
+            "\nIP=127.0.0.1\nSport=9\n";
+  }
+  Write(text);
+  MappingStore store(m_dir / "setting.ini");
+  ServeConfig c = ReadServeConfig(store, true);
+  EXPECT_EQ(c.pairs.size(), 127u);
+  ASSERT_EQ(c.problems.size(), 1u);
+  EXPECT_NE(c.problems[0].find("200"), std::string::npos);
+}
+
+TEST_F(ServeConfigFile, FileWithoutCountIsCompletedLikeAFirstStartButOnlyAtStartUp) {
+  Write("[7]\nCport=1\n");
+  MappingStore store(m_dir / "setting.ini");
+  ServeConfig reload = ReadServeConfig(store, false);
+  EXPECT_FALSE(reload.usable);
+  EXPECT_EQ(store.ReadMappingCount(-1), -1);
+
+  ServeConfig start = ReadServeConfig(store, true);
+  EXPECT_TRUE(start.usable);
+  EXPECT_TRUE(start.created);
+  EXPECT_TRUE(start.pairs.empty());
+  EXPECT_EQ(store.ReadMappingCount(-1), 0);
+  EXPECT_EQ(store.ReadMappingEntry(7, -1, 16).localPort, 1);  // other sections stay
+}
+
+TEST_F(ServeConfigFile, NegativeCountRunsNothing) {
+  Write("[Num]\nNumber=-3\n[1]\nCport=8080\nIP=1.2.3.4\nSport=80\n");
+  MappingStore store(m_dir / "setting.ini");
+  ServeConfig c = ReadServeConfig(store, true);
+  EXPECT_TRUE(c.usable);
+  EXPECT_TRUE(c.pairs.empty());
+  ASSERT_EQ(c.problems.size(), 1u);
+  EXPECT_NE(c.problems[0].find("-3"), std::string::npos);
+}
+
+ServePair P(int section, std::uint16_t local, const char* ip, std::uint16_t remote) {
+  ServePair p;
+  p.section = section;
+  p.localPort = local;
+  p.remoteIp = ip;
+  p.remotePort = remote;
+  return p;
+}
+
+TEST(ServeReloadPlan, MatchesPairsByValuesNotBySection) {
+  std::vector<ServePair> running = {P(1, 8080, "10.0.0.1", 80), P(2, 9090, "10.0.0.2", 90),
+                                    P(3, 7070, "10.0.0.3", 70)};
+  // 9090 moved to section 1 unchanged; 8080 changed its remote port; 7070 gone; 6060 new.
+  std::vector<ServePair> wanted = {P(1, 9090, "10.0.0.2", 90), P(2, 8080, "10.0.0.1", 81),
+                                   P(3, 6060, "10.0.0.4", 60)};
+  ReloadPlan plan = PlanReload(running, wanted);
+  ASSERT_EQ(plan.keep.size(), 1u);
+  EXPECT_EQ(plan.keep[0], std::make_pair(std::size_t{1}, std::size_t{0}));
+  EXPECT_EQ(plan.stop, (std::vector<std::size_t>{0, 2}));
+  EXPECT_EQ(plan.start, (std::vector<std::size_t>{1, 2}));
+}
+
+TEST(ServeReloadPlan, UnchangedFileKeepsEverythingAndEmptyFileStopsEverything) {
+  std::vector<ServePair> running = {P(1, 8080, "10.0.0.1", 80), P(2, 9090, "10.0.0.1", 80)};
+  ReloadPlan same = PlanReload(running, running);
+  EXPECT_EQ(same.keep.size(), 2u);
+  EXPECT_TRUE(same.stop.empty());
+  EXPECT_TRUE(same.start.empty());
+  ReloadPlan none = PlanReload(running, {});
+  EXPECT_EQ(none.stop, (std::vector<std::size_t>{0, 1}));
+  // A changed address on the same local port is a restart.
+  ReloadPlan moved = PlanReload(running, {P(1, 8080, "10.0.0.9", 80), P(2, 9090, "10.0.0.1", 80)});
+  EXPECT_EQ(moved.stop, (std::vector<std::size_t>{0}));
+  EXPECT_EQ(moved.start, (std::vector<std::size_t>{0}));
+}
+
+TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
+  ServeOptions o;
+  std::string err;
+  ASSERT_TRUE(ParseCommandLine({"--dir", "/srv/maps", "-q"}, &o, &err));
+  EXPECT_EQ(o.dir, "/srv/maps");
+  EXPECT_TRUE(o.quiet);
+  ServeOptions d;
+  ASSERT_TRUE(ParseCommandLine({"--dir=目录"}, &d, &err));
+  EXPECT_EQ(d.dir, "目录");
+  EXPECT_EQ(ServeOptions().dir, ".");
+  ServeOptions e;
+  EXPECT_FALSE(ParseCommandLine({"--dir="}, &e, &err));
+  EXPECT_FALSE(ParseCommandLine({"-d", ""}, &e, &err));
+  EXPECT_FALSE(ParseCommandLine({"serve"}, &e, &err));
+  EXPECT_NE(err.find("\"serve\""), std::string::npos);
+}
+
+TEST(ServeLogger, LinesAreTimestampedAndWrittenInOrder) {
+  std::mutex m;
+  std::string out;
+  {
+    Logger log([&](const std::string& s) {
+      std::lock_guard<std::mutex> g(m);
+      out += s;
+    });
+    log.Log("端口:8080 有另外一个程序在使用!");
+    log.Log("second");
+    log.Flush();
+  }
+  std::regex line(
+      "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} 端口:8080 有另外一个程序在使用!\n"
+      "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} second\n");
+  EXPECT_TRUE(std::regex_match(out, line)) << out;
+}
+
+TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false;
+  std::string out;
+  {
+    Logger log(
+        [&](const std::string& s) {
+          std::unique_lock<std::mutex> g(m);
+          cv.wait(g, [&] { return release; });
+          out += s;
+        },
+        4);
+    auto t0 = std::chrono::steady_clock::now();
+    for (int i = 0; i < 100; ++i)
+      log.Log("line " + std::to_string(i));
+    EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
+    {
+      std::lock_guard<std::mutex> g(m);
+      release = true;
+    }
+    cv.notify_all();
+    log.Flush();
+  }
+  // The writer held at most one batch in hand and four queued lines.
+  EXPECT_NE(out.find("line 0\n"), std::string::npos);
+  EXPECT_EQ(out.find("line 99\n"), std::string::npos);
+  std::smatch dropped;
+  ASSERT_TRUE(std::regex_search(out, dropped, std::regex("丢弃了 (\\d+) 行")));
+  int kept = 0;
+  for (std::size_t at = out.find("line "); at != std::string::npos; at = out.find("line ", at + 1))
+    ++kept;
+  EXPECT_EQ(kept + std::stoi(dropped[1]), 100);
+}
+
+}  // namespace
+}  // namespace vx
