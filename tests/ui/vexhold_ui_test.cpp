@@ -1,0 +1,347 @@
+// The real vexhold.exe, driven from outside under Wine (or Windows), each test
+// in a fresh directory: its windows, its setting.ini, and relays on loopback.
+#include <gtest/gtest.h>
+
+#include <winsock2.h>
+#include <windows.h>
+#include <commctrl.h>
+
+#include <string>
+
+#include "tests/ui/app_session.h"
+#include "tests/ui/echo_server.h"
+
+namespace vx::uitest {
+namespace {
+
+constexpr int kAdd = 1000, kModify = 1001, kDelete = 1002, kStart = 1003, kStop = 1004;
+constexpr int kLocalPort = 1007, kRemotePort = 1009, kRemoteIp = 1013, kLink = 1020;
+const std::wstring kApp = L"vexhold";  // the program file's name without extension
+const std::wstring kEditorCaption = L"增加/修改映射对";
+const std::wstring kNotice = L"提示";
+const std::wstring kRangeText = L"测试端口为（1-65535）之间!";
+
+bool Enabled(HWND h) {
+  return IsWindowEnabled(h) != FALSE;
+}
+
+class VexholdUi : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(app.Started()) << "the main window did not appear"; }
+
+  std::string Name(const char* state) const {
+    return std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) + "-" +
+           state;
+  }
+
+  // Opens the editor through the Add button.
+  HWND OpenEditorByAdd() {
+    AppSession::Click(app.MainItem(kAdd));
+    return app.FindDialog(kEditorCaption);
+  }
+
+  // Fills the editor as an operator types and presses OK.
+  void FillAndOk(HWND editor, const std::wstring& local, const std::string& ip,
+                 const std::wstring& remote) {
+    HWND lp = GetDlgItem(editor, kLocalPort);
+    HWND rp = GetDlgItem(editor, kRemotePort);
+    AppSession::ClearEdit(lp);
+    AppSession::TypeChars(lp, local);
+    AppSession::ClearEdit(rp);
+    AppSession::TypeChars(rp, remote);
+    unsigned a, b, c, d;
+    ASSERT_EQ(sscanf(ip.c_str(), "%u.%u.%u.%u", &a, &b, &c, &d), 4);
+    SendMessageW(GetDlgItem(editor, kRemoteIp), IPM_SETADDRESS, 0, MAKEIPADDRESS(a, b, c, d));
+    AppSession::Click(GetDlgItem(editor, IDOK));
+  }
+
+  void AddPair(const std::wstring& local, const std::string& ip, const std::wstring& remote) {
+    int rows = app.RowCount();
+    HWND editor = OpenEditorByAdd();
+    ASSERT_NE(editor, nullptr);
+    FillAndOk(editor, local, ip, remote);
+    ASSERT_TRUE(WaitFor([&] { return app.RowCount() == rows + 1; }, 5000ms));
+  }
+
+  // Waits for a box of the program with `caption`, checks its text, presses `button`.
+  void ExpectBox(const std::wstring& caption, const std::wstring& text, int button,
+                 const char* shot = nullptr) {
+    HWND box = app.FindDialog(caption);
+    ASSERT_NE(box, nullptr) << "no box captioned " << Narrow(caption);
+    EXPECT_EQ(Narrow(AppSession::BoxText(box)), Narrow(text));
+    if (shot != nullptr) {
+      app.Screenshot(box, Name(shot));
+    }
+    PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms));
+  }
+
+  bool CellBecomes(int row, int column, const std::wstring& text, Duration limit) {
+    return WaitFor([&] { return app.Cell(row, column) == text; }, limit);
+  }
+
+  AppSession app;
+};
+
+TEST_F(VexholdUi, FirstStartCreatesTheFileAndShowsAnEmptyListWithFourHeadings) {
+  EXPECT_TRUE(WaitFor([&] { return !app.ReadSettingFile().empty(); }, 3000ms));
+  std::string ini = app.ReadSettingFile();
+  EXPECT_NE(ini.find("[Num]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Number=0"), std::string::npos) << ini;
+
+  std::vector<std::wstring> headings = app.Headings();
+  ASSERT_EQ(headings.size(), 4u);
+  EXPECT_EQ(Narrow(headings[0]), "本地端口");
+  EXPECT_EQ(Narrow(headings[1]), "映射IP");
+  EXPECT_EQ(Narrow(headings[2]), "映射端口");
+  EXPECT_EQ(Narrow(headings[3]), "连接数");
+  EXPECT_EQ(app.RowCount(), 0);
+
+  EXPECT_TRUE(Enabled(app.MainItem(kAdd)));
+  EXPECT_TRUE(Enabled(app.MainItem(kStart)));
+  EXPECT_FALSE(Enabled(app.MainItem(kModify)));
+  EXPECT_FALSE(Enabled(app.MainItem(kDelete)));
+  // The Stop command has a visible button, greyed until Start.
+  EXPECT_TRUE(IsWindowVisible(app.MainItem(kStop)));
+  EXPECT_FALSE(Enabled(app.MainItem(kStop)));
+  EXPECT_EQ(Narrow(AppSession::Text(app.MainItem(kStop))), "停止映射");
+  EXPECT_EQ(Narrow(AppSession::Text(app.MainItem(kLink))), "Vexhold 工作室 www.vexhold.example");
+  EXPECT_EQ(Narrow(AppSession::Text(app.Main())), "端口映射");
+  app.Screenshot(app.Main(), Name("main"));
+
+  // A click into the empty list enables Modify and Delete.
+  app.ClickList(100, 200);
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms));
+  EXPECT_TRUE(Enabled(app.MainItem(kDelete)));
+}
+
+TEST_F(VexholdUi, EditorTakesDigitsOnlyUpToFiveAndAPasteReachesTheRangeCheck) {
+  HWND editor = OpenEditorByAdd();
+  ASSERT_NE(editor, nullptr);
+  HWND lp = GetDlgItem(editor, kLocalPort);
+  HWND rp = GetDlgItem(editor, kRemotePort);
+  EXPECT_EQ(Narrow(AppSession::Text(lp)), "80");
+  EXPECT_EQ(Narrow(AppSession::Text(rp)), "80");
+  EXPECT_EQ(app.IpAddress(GetDlgItem(editor, kRemoteIp)), MAKEIPADDRESS(127, 0, 0, 1));
+  EXPECT_FALSE(Enabled(app.Main())) << "the editor is modal";
+  app.Screenshot(editor, Name("editor-presets"));
+
+  AppSession::ClearEdit(lp);
+  AppSession::TypeChars(lp, L"a1.2-3+ 4x");
+  EXPECT_EQ(Narrow(AppSession::Text(lp)), "1234");
+  AppSession::TypeChars(lp, L"56");  // the sixth character is refused
+  EXPECT_EQ(Narrow(AppSession::Text(lp)), "12345");
+  AppSession::TypeChars(lp, L"\b");
+  EXPECT_EQ(Narrow(AppSession::Text(lp)), "1234");
+  AppSession::TypeChars(lp, L"中");
+  EXPECT_EQ(Narrow(AppSession::Text(lp)), "1234");
+
+  // Pasted text is not filtered.
+  ASSERT_TRUE(OpenClipboard(nullptr));
+  EmptyClipboard();
+  HGLOBAL mem = GlobalAlloc(GMEM_MOVEABLE, 4 * sizeof(wchar_t));
+  wcscpy(static_cast<wchar_t*>(GlobalLock(mem)), L"abc");
+  GlobalUnlock(mem);
+  SetClipboardData(CF_UNICODETEXT, mem);
+  CloseClipboard();
+  AppSession::ClearEdit(rp);
+  AppSession::TypeChars(rp, L"\x16");  // Ctrl+V
+  EXPECT_EQ(Narrow(AppSession::Text(rp)), "abc");
+  app.Screenshot(editor, Name("editor-typed"));
+
+  AppSession::Click(GetDlgItem(editor, IDOK));
+  ExpectBox(kApp, kRangeText, IDOK, "range-message");
+  EXPECT_EQ(app.RowCount(), 0);
+  EXPECT_NE(app.ReadSettingFile().find("Number=0"), std::string::npos);
+
+  // Cancel changes nothing either.
+  editor = OpenEditorByAdd();
+  ASSERT_NE(editor, nullptr);
+  AppSession::Click(GetDlgItem(editor, IDCANCEL));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(editor); }, 3000ms));
+  EXPECT_EQ(app.RowCount(), 0);
+}
+
+TEST_F(VexholdUi, AddStoresThePairAndRejectsDuplicatesAndBadPorts) {
+  AddPair(L"8080", "192.168.1.20", L"80");
+  EXPECT_EQ(Narrow(app.Cell(0, 0)), "8080");
+  EXPECT_EQ(Narrow(app.Cell(0, 1)), "192.168.1.20");
+  EXPECT_EQ(Narrow(app.Cell(0, 2)), "80");
+  EXPECT_TRUE(CellBecomes(0, 3, L"0", 3000ms));
+  std::string ini = app.ReadSettingFile();
+  EXPECT_NE(ini.find("Number=1"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("[1]"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Cport=8080"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("IP=192.168.1.20"), std::string::npos) << ini;
+  app.Screenshot(app.Main(), Name("one-row"));
+
+  HWND editor = OpenEditorByAdd();
+  ASSERT_NE(editor, nullptr);
+  FillAndOk(editor, L"8080", "127.0.0.1", L"81");
+  ExpectBox(kApp, L"添加的端口已经存在", IDOK, "duplicate-message");
+
+  editor = OpenEditorByAdd();
+  ASSERT_NE(editor, nullptr);
+  FillAndOk(editor, L"0", "127.0.0.1", L"81");
+  ExpectBox(kApp, kRangeText, IDOK);
+
+  editor = OpenEditorByAdd();
+  ASSERT_NE(editor, nullptr);
+  FillAndOk(editor, L"99999", "127.0.0.1", L"81");
+  ExpectBox(kApp, kRangeText, IDOK);
+  EXPECT_EQ(app.RowCount(), 1);
+
+  // Enter runs the default button, Add, wherever the focus is in the window.
+  app.PostKey(app.MainItem(1006), VK_RETURN);
+  editor = app.FindDialog(kEditorCaption);
+  ASSERT_NE(editor, nullptr) << "Enter did not open the editor";
+  AppSession::Click(GetDlgItem(editor, IDCANCEL));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(editor); }, 3000ms));
+  EXPECT_TRUE(IsWindow(app.Main()));
+}
+
+TEST_F(VexholdUi, ModifyAndDeleteAskForASelectionAndConfirmation) {
+  AddPair(L"7001", "10.0.0.1", L"1");
+  AddPair(L"7002", "10.0.0.2", L"2");
+  AddPair(L"7003", "10.0.0.3", L"3");
+
+  // The first click into the list, on empty space, enables the buttons.
+  app.ClickList(100, 200);
+  ASSERT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms));
+  AppSession::Click(app.MainItem(kModify));
+  ExpectBox(kNotice, L"请选择要修改的行!", IDOK, "select-row-message");
+  AppSession::Click(app.MainItem(kDelete));
+  ExpectBox(kNotice, L"请选择要删除的行!", IDOK);
+
+  // Modifying a row without a change is refused.
+  app.SelectRow(1);
+  AppSession::Click(app.MainItem(kModify));
+  HWND editor = app.FindDialog(kEditorCaption);
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(Narrow(AppSession::Text(GetDlgItem(editor, kLocalPort))), "7002");
+  AppSession::Click(GetDlgItem(editor, IDOK));
+  ExpectBox(kApp, L"端口对已经存在!", IDOK);
+
+  // Deleting the middle row moves the last pair into it; No keeps everything.
+  app.SelectRow(0);
+  AppSession::Click(app.MainItem(kDelete));
+  ExpectBox(kNotice, L"此操作将不可恢复\n你确定要删除吗?\n", IDNO, "delete-confirm");
+  EXPECT_EQ(app.RowCount(), 3);
+  app.SelectRow(1);
+  AppSession::Click(app.MainItem(kDelete));
+  ExpectBox(kNotice, L"此操作将不可恢复\n你确定要删除吗?\n", IDYES);
+  ASSERT_TRUE(WaitFor([&] { return app.RowCount() == 2; }, 5000ms));
+  EXPECT_EQ(Narrow(app.Cell(0, 0)), "7001");
+  EXPECT_EQ(Narrow(app.Cell(1, 0)), "7003");
+  EXPECT_NE(app.ReadSettingFile().find("Number=2"), std::string::npos);
+}
+
+TEST_F(VexholdUi, StartRelaysBytesCountsThemAndFollowsModifyDeleteAndStop) {
+  EchoServer first("A:"), second("B:");
+  std::uint16_t p1 = FreeLoopbackPort();
+  std::uint16_t p2 = FreeLoopbackPort();
+  AddPair(std::to_wstring(p1), "127.0.0.1", std::to_wstring(first.Port()));
+  AddPair(std::to_wstring(p2), "127.0.0.1", std::to_wstring(second.Port()));
+
+  AppSession::Click(app.MainItem(kStart));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms))
+      << "Start did not hide the window";
+  EXPECT_TRUE(app.TrayIconPresent()) << "no notification icon after Start";
+  EXPECT_FALSE(IsIconic(app.Main()));
+  app.Screenshot(nullptr, Name("in-tray"));
+
+  // Bytes flow both ways, and the open connection is counted within about a second.
+  SOCKET held = INVALID_SOCKET;
+  EXPECT_EQ(RoundTrip(p1, "ping", 3000, &held), "A:ping");
+  EXPECT_TRUE(CellBecomes(0, 3, L"1", 2500ms)) << Narrow(app.Cell(0, 3));
+  EXPECT_EQ(Narrow(app.Cell(1, 3)), "0");
+  closesocket(held);
+  EXPECT_TRUE(CellBecomes(0, 3, L"0", 2500ms)) << Narrow(app.Cell(0, 3));
+  EXPECT_EQ(RoundTrip(p2, "pong", 3000), "B:pong");
+
+  // Restore from the tray: the icon goes, the window comes back.
+  app.TrayNotify(WM_LBUTTONDOWN);  // a single click does nothing
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(app.Main()));
+  app.TrayNotify(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  EXPECT_FALSE(app.TrayIconPresent());
+  EXPECT_FALSE(Enabled(app.MainItem(kStart)));
+  EXPECT_TRUE(Enabled(app.MainItem(kStop)));
+  app.Screenshot(app.Main(), Name("running"));
+
+  // Modify while running: pair 1 now goes to the second server.
+  app.SelectRow(0);
+  AppSession::Click(app.MainItem(kModify));
+  HWND editor = app.FindDialog(kEditorCaption);
+  ASSERT_NE(editor, nullptr);
+  FillAndOk(editor, std::to_wstring(p1), "127.0.0.1", std::to_wstring(second.Port()));
+  EXPECT_TRUE(CellBecomes(0, 2, std::to_wstring(second.Port()), 8000ms));
+  EXPECT_TRUE(WaitFor([&] { return RoundTrip(p1, "x", 1000) == "B:x"; }, 8000ms));
+
+  // Delete the first row while running: the last pair moves into row 0 and
+  // its relay keeps serving; the deleted pair's port closes.
+  SOCKET moved = INVALID_SOCKET;
+  EXPECT_EQ(RoundTrip(p2, "keep", 3000, &moved), "B:keep");
+  app.SelectRow(0);
+  AppSession::Click(app.MainItem(kDelete));
+  ExpectBox(kNotice, L"此操作将不可恢复\n你确定要删除吗?\n", IDYES);
+  ASSERT_TRUE(WaitFor([&] { return app.RowCount() == 1; }, 8000ms));
+  EXPECT_EQ(app.Cell(0, 0), std::to_wstring(p2));
+  EXPECT_TRUE(CellBecomes(0, 3, L"1", 3000ms)) << Narrow(app.Cell(0, 3));
+  char buf[64];
+  EXPECT_EQ(send(moved, "again", 5, 0), 5);
+  int n = recv(moved, buf, sizeof(buf), 0);
+  EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "B:again");
+  closesocket(moved);
+  EXPECT_TRUE(WaitFor([&] { return RoundTrip(p1, "gone", 500).empty(); }, 5000ms));
+
+  // Stop ends every relay and switches the buttons back.
+  AppSession::Click(app.MainItem(kStop));
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kStart)); }, 8000ms));
+  EXPECT_FALSE(Enabled(app.MainItem(kStop)));
+  EXPECT_TRUE(WaitFor([&] { return RoundTrip(p2, "stopped", 500).empty(); }, 5000ms));
+  EXPECT_TRUE(IsWindowVisible(app.Main()));
+}
+
+TEST_F(VexholdUi, EscEndsTheProgramWhileRelaysRun) {
+  EchoServer server("E:");
+  std::uint16_t port = FreeLoopbackPort();
+  AddPair(std::to_wstring(port), "127.0.0.1", std::to_wstring(server.Port()));
+  AppSession::Click(app.MainItem(kStart));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms));
+  EXPECT_EQ(RoundTrip(port, "up", 3000), "E:up");
+  app.TrayNotify(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+
+  app.PostKey(nullptr, VK_ESCAPE);
+  EXPECT_TRUE(app.HasExited(10000ms)) << "Esc did not end the program";
+  EXPECT_TRUE(WaitFor([&] { return RoundTrip(port, "down", 500).empty(); }, 5000ms));
+}
+
+TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
+  app.SysCommand(SC_MINIMIZE);
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000ms));
+  EXPECT_FALSE(IsIconic(app.Main())) << "hidden, not minimised";
+  EXPECT_TRUE(app.TrayIconPresent());
+  app.TrayNotify(WM_RBUTTONUP);
+  Sleep(300);
+  EXPECT_FALSE(IsWindowVisible(app.Main()));
+  app.TrayNotify(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  EXPECT_FALSE(app.TrayIconPresent());
+
+  app.SysCommand(0x10);
+  HWND about = app.FindDialog(L"关于 Vexhold");
+  ASSERT_NE(about, nullptr);
+  EXPECT_FALSE(Enabled(app.Main())) << "the about box is modal";
+  EXPECT_NE(FindWindowExW(about, nullptr, L"Static", L"Vexhold 1.0 版"), nullptr);
+  app.Screenshot(about, Name("about"));
+  AppSession::Click(GetDlgItem(about, IDOK));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.Main()); }, 3000ms));
+  EXPECT_TRUE(IsWindow(app.Main()));
+}
+
+}  // namespace
+}  // namespace vx::uitest
