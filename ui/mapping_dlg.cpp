@@ -261,7 +261,12 @@ int CMappingDlg::SelectionMark() const {
 }
 
 void CMappingDlg::EnableButton(MappingButton button, bool enable) {
-  Window(Item(static_cast<int>(button))).Enable(enable);
+  HWND control = Item(static_cast<int>(button));
+  if (!enable && GetFocus() == control) {
+    // Start and Stop grey themselves when clicked: keep the keyboard usable.
+    Send(WM_NEXTDLGCTL, 0, FALSE);
+  }
+  Window(control).Enable(enable);
 }
 
 void CMappingDlg::ShowAppMessage(const std::string& text) {

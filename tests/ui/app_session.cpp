@@ -186,6 +186,11 @@ AppSession::AppSession() {
         return m_main != nullptr || WaitForSingleObject(m_pi.hProcess, 0) == WAIT_OBJECT_0;
       },
       30000ms);
+  // The dialog manager shows a modal dialog when its queue first runs empty;
+  // an operator's first click always comes after that moment, so wait for it.
+  if (m_main != nullptr) {
+    WaitForInputIdle(m_pi.hProcess, 10000);
+  }
 }
 
 AppSession::~AppSession() {
