@@ -14,13 +14,19 @@
 
 namespace vx::test {
 
+// Relays keep pointers into the tables and may still finish their last steps
+// after a test, so tables are never freed (and stay reachable).
+inline RelaySlotTables& LongLivedTables() {
+  static auto* kept = new std::vector<RelaySlotTables*>;
+  kept->push_back(new RelaySlotTables);
+  return *kept->back();
+}
+
 class ControllerTest : public ::testing::Test {
  protected:
   ControllerTest()
       : store(dir.Path() / "setting.ini"),
-        // Relays keep pointers into the tables and may still finish their
-        // last steps after a test, so the tables are never freed.
-        tables(*new RelaySlotTables),
+        tables(LongLivedTables()),
         controller(view, store, tables) {
     TestAlerts().Clear();
   }
@@ -52,6 +58,17 @@ class ControllerTest : public ::testing::Test {
     view.selection = row;
     view.QueueNotice(kIdYes);
     controller.DeleteMapping();
+  }
+
+  // Column 3 of `row` shows `count` on a refresh within two seconds (closed
+  // connections take the relay a moment to count down).
+  bool CountShows(int row, int count) {
+    return WaitUntil(
+        [&] {
+          controller.RefreshConnectionCounts();
+          return view.CellText(row, 3) == std::to_string(count);
+        },
+        2000);
   }
 
   // Every listed section is served by exactly one relay index, and no index
