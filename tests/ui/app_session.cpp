@@ -271,6 +271,9 @@ void AppSession::PostKey(HWND target, UINT vk) const {
     if (GetGUIThreadInfo(m_pi.dwThreadId, &gti)) {
       target = gti.hwndFocus;
     }
+    if (target == nullptr) {
+      target = m_main;  // not active: the dialog itself takes the key
+    }
   }
   UINT scan = MapVirtualKeyW(vk, MAPVK_VK_TO_VSC);
   PostMessageW(target, WM_KEYDOWN, vk, 1 | (scan << 16));
@@ -370,6 +373,14 @@ bool AppSession::TrayIconPresent() const {
   nid.uFlags = NIF_TIP;
   wcscpy(nid.szTip, kMainCaption);
   return Shell_NotifyIconW(NIM_MODIFY, &nid) != FALSE;
+}
+
+void AppSession::RemoveTrayIcon() const {
+  NOTIFYICONDATAW nid{};
+  nid.cbSize = sizeof(nid);
+  nid.hWnd = m_main;
+  nid.uID = 100;
+  Shell_NotifyIconW(NIM_DELETE, &nid);
 }
 
 void AppSession::Screenshot(HWND hwnd, const std::string& name) const {

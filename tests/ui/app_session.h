@@ -75,6 +75,8 @@ class AppSession {
   static std::wstring BoxText(HWND box);
   // Whether the notification area holds the main window's icon 100.
   bool TrayIconPresent() const;
+  // As a shell restart does: the shell forgets the icon.
+  void RemoveTrayIcon() const;
 
   // Screenshot of a window (or of the screen when hwnd is null) into the artifacts.
   void Screenshot(HWND hwnd, const std::string& name) const;

@@ -331,6 +331,16 @@ TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
   EXPECT_FALSE(app.TrayIconPresent());
 
+  // A restarted shell has no icons: a hidden window adds its icon again.
+  app.SysCommand(SC_MINIMIZE);
+  ASSERT_TRUE(WaitFor([&] { return app.TrayIconPresent(); }, 5000ms));
+  app.RemoveTrayIcon();
+  ASSERT_FALSE(app.TrayIconPresent());
+  PostMessageW(app.Main(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
+  EXPECT_TRUE(WaitFor([&] { return app.TrayIconPresent(); }, 5000ms));
+  app.TrayNotify(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+
   app.SysCommand(0x10);
   HWND about = app.FindDialog(L"关于 Vexhold");
   ASSERT_NE(about, nullptr);
@@ -341,6 +351,66 @@ TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
   EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 3000ms));
   EXPECT_TRUE(WaitFor([&] { return Enabled(app.Main()); }, 3000ms));
   EXPECT_TRUE(IsWindow(app.Main()));
+}
+
+TEST_F(VexholdUi, ARelayFailureIsABoxOnTheRelayThreadCaptionedWithTheProgramName) {
+  // Something else holds the port the pair wants to listen on.
+  std::uint16_t port = FreeLoopbackPort();
+  SOCKET busy = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+  sockaddr_in a{};
+  a.sin_family = AF_INET;
+  a.sin_port = htons(port);
+  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
+  ASSERT_EQ(listen(busy, 1), 0);
+  AddPair(std::to_wstring(port), "127.0.0.1", L"9");
+
+  AppSession::Click(app.MainItem(kStart));
+  HWND box = app.FindDialog(kApp, 10000ms);
+  ASSERT_NE(box, nullptr) << "no relay message";
+  EXPECT_EQ(Narrow(AppSession::BoxText(box)),
+            "端口:" + std::to_string(port) + " 有另外一个程序在使用!");
+  EXPECT_NE(GetWindowThreadProcessId(box, nullptr), GetWindowThreadProcessId(app.Main(), nullptr))
+      << "raised on the user-interface thread, not the relay's";
+  app.Screenshot(box, Name("relay-message"));
+  // The window went on to the tray while the relay's box waits.
+  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000ms));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms));
+
+  app.TrayNotify(WM_LBUTTONDBLCLK);
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  AppSession::Click(app.MainItem(kStop));
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kStart)); }, 5000ms));
+  closesocket(busy);
+}
+
+TEST_F(VexholdUi, TheLinkShowsTheHandStrictlyInsideTheLabelOnly) {
+  RECT rc;
+  GetWindowRect(app.MainItem(kLink), &rc);
+  // Real pointer moves: the program sees WM_SETCURSOR and WM_MOUSEMOVE.
+  auto cursorAt = [&](int x, int y) {
+    SetCursorPos(x, y);
+    Sleep(150);
+    CURSORINFO ci{};
+    ci.cbSize = sizeof(ci);
+    GetCursorInfo(&ci);
+    return ci.hCursor;
+  };
+  int midX = (rc.left + rc.right) / 2;
+  int midY = (rc.top + rc.bottom) / 2;
+  // Left of the label, on the window itself: the window's own arrow.
+  HCURSOR arrow = cursorAt(rc.left - 6, midY);
+  ASSERT_NE(arrow, nullptr);
+  HCURSOR hand = cursorAt(midX, midY);
+  EXPECT_NE(hand, arrow) << "no hand over the link";
+  EXPECT_EQ(cursorAt(rc.left, midY), arrow) << "the leftmost column is not inside";
+  EXPECT_EQ(cursorAt(rc.left + 1, midY), hand);
+  EXPECT_EQ(cursorAt(midX, rc.top), arrow) << "the topmost row is not inside";
+  EXPECT_EQ(cursorAt(midX, rc.top + 1), hand);
+  // The right and bottom bounds are exclusive: the label's last column is inside.
+  EXPECT_EQ(cursorAt(rc.right - 1, midY), hand);
+  EXPECT_EQ(cursorAt(rc.right, midY), arrow);
+  EXPECT_EQ(cursorAt(rc.left - 6, midY), arrow);
 }
 
 }  // namespace
