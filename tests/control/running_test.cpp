@@ -149,7 +149,8 @@ TEST_F(Running, EditingWhileRunningKeepsOtherConnectionsAndFollowsMovedRelays) {
   WritePairs({To(p1, backendA), To(p2, backendA), To(p3, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
-  ASSERT_TRUE(PortRelaysTo(p1, backendA.Key()));
+  for (std::uint16_t p : {p1, p2, p3})
+    ASSERT_TRUE(PortRelaysTo(p, backendA.Key()));
   net::UniqueSocket c1 = ConnectLoopback(p1);
   net::UniqueSocket c2 = ConnectLoopback(p2);
   net::UniqueSocket c3a = ConnectLoopback(p3);
@@ -220,6 +221,7 @@ TEST_F(Running, DeletingTheLastRowWhileRunningStopsItsRelay) {
   WritePairs({To(p1, backendA), To(p2, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
+  ASSERT_TRUE(PortRelaysTo(p1, backendA.Key()));
   ASSERT_TRUE(PortRelaysTo(p2, backendA.Key()));
   net::UniqueSocket c1 = ConnectLoopback(p1);
   ASSERT_TRUE(RoundTrip(c1.Get(), "x", backendA.Key()));
