@@ -1,0 +1,181 @@
+// Writes that cannot complete leave the file as it was.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#ifndef _WIN32
+#include <grp.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#endif
+
+#include "store/ini_file_io.h"
+#include "store/mapping_store.h"
+#include "tests/store/temp_dir.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CountEntries;
+using testing::ReadBytes;
+using testing::TempDir;
+using testing::WriteBytes;
+
+const std::string kStored =
+    "[Num]\r\nNumber=1\r\nQueldaUrlList=\r\n[1]\r\nCport=80\r\nIP=10.0.0.1\r\nSport=81\r\n";
+
+// Runs `writes` as an account that permission bits bind. As root, which they
+// do not bind, a child process gives up root for an ordinary account that owns
+// everything in `dir`.
+void RunWithoutPrivileges(const fs::path& dir, const std::function<void()>& writes) {
+#ifdef _WIN32
+  (void)dir;
+  writes();  // the read-only attribute binds every account
+#else
+  if (::geteuid() != 0) {
+    writes();
+    return;
+  }
+  const uid_t kNobody = 65534;
+  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
+    ASSERT_EQ(::lchown(e.path().c_str(), kNobody, kNobody), 0);
+  }
+  ASSERT_EQ(::chown(dir.c_str(), kNobody, kNobody), 0);
+  pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
+      ::_exit(2);
+    }
+    writes();
+    ::_exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
+#endif
+}
+
+TEST(FileSafety, RepeatedWritesLeaveNoTemporaryFiles) {
+  TempDir dir;
+  MappingStore store(dir / "setting.ini");
+  store.CreateMappingFile();
+  for (int i = 1; i <= 20; ++i) {
+    store.WriteMappingCount(i);
+    store.WriteMappingEntry(i, {std::to_string(i), "1.2.3.4", "5"});
+  }
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+  EXPECT_EQ(store.ReadMappingCount(-1), 20);
+}
+
+TEST(FileSafety, ReadOnlyFileIsLeftAsItWas) {
+  TempDir dir;
+  fs::path path = dir / "setting.ini";
+  WriteBytes(path, kStored);
+  fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
+                  fs::perm_options::remove);
+  RunWithoutPrivileges(dir.Path(), [&] {
+    MappingStore store(path);
+    store.WriteMappingCount(2);
+    store.WriteMappingEntry(1, {"1", "2.2.2.2", "3"});
+    store.CreateMappingFile();
+  });
+  fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(ReadBytes(path), kStored);
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+#ifndef _WIN32
+// (Windows has no read-only permission for the files in a directory.)
+TEST(FileSafety, ReadOnlyDirectoryKeepsItsFileAndGetsNoNewOne) {
+  TempDir dir;
+  fs::path kept = dir / "kept";
+  fs::path fresh = dir / "fresh";
+  fs::create_directories(kept);
+  fs::create_directories(fresh);
+  WriteBytes(kept / "setting.ini", kStored);
+  fs::permissions(kept, fs::perms::owner_write, fs::perm_options::remove);
+  fs::permissions(fresh, fs::perms::owner_write, fs::perm_options::remove);
+  RunWithoutPrivileges(dir.Path(), [&] {
+    MappingStore(kept / "setting.ini").WriteMappingCount(5);
+    MappingStore first(fresh / "setting.ini");
+    first.CreateMappingFile();
+    if (first.ReadMappingCount(-1) != -1) {
+      ::_exit(3);
+    }
+  });
+  fs::permissions(kept, fs::perms::owner_write, fs::perm_options::add);
+  fs::permissions(fresh, fs::perms::owner_write, fs::perm_options::add);
+  EXPECT_EQ(ReadBytes(kept / "setting.ini"), kStored);
+  EXPECT_EQ(CountEntries(kept), 1);
+  EXPECT_EQ(CountEntries(fresh), 0);
+}
+#endif
+
+// Something that is not a readable file stands at the name: reads see the
+// defaults and nothing replaces it.
+TEST(FileSafety, UnreadableNameIsNeverReplaced) {
+  TempDir dir;
+  fs::path path = dir / "setting.ini";
+  fs::create_directories(path);
+  WriteBytes(path / "inside.txt", "x");
+  MappingStore store(path);
+  EXPECT_EQ(store.ReadMappingCount(-1), -1);
+  store.CreateMappingFile();
+  store.WriteMappingEntry(1, {"1", "2.2.2.2", "3"});
+  EXPECT_TRUE(fs::is_directory(path));
+  EXPECT_EQ(ReadBytes(path / "inside.txt"), "x");
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+}
+
+#ifndef _WIN32
+// The file system refuses the new bytes part-way (a full disk, a quota): the
+// old file stays whole and the partial temporary file goes away.
+TEST(FileSafety, WriteFailingPartWayKeepsTheOldFileWhole) {
+  TempDir dir;
+  fs::path path = dir / "setting.ini";
+  WriteBytes(path, kStored);
+  std::string bigger = kStored + "[2]\r\nIP=" + std::string(4000, '1') + "\r\n";
+
+  struct rlimit saved {};
+  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  bool replaced = ini::ReplaceWholeFile(path, bigger);
+  MappingStore(path).WriteMappingEntry(2, {"1", std::string(2000, '2'), "3"});
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+
+  EXPECT_FALSE(replaced);
+  EXPECT_EQ(ReadBytes(path), kStored);
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
+  EXPECT_TRUE(ini::ReplaceWholeFile(path, bigger));
+  EXPECT_EQ(ReadBytes(path), bigger);
+}
+
+TEST(FileSafety, ReplacementKeepsPermissionsAndSymbolicLinks) {
+  TempDir dir;
+  fs::path real = dir / "real.ini";
+  fs::path link = dir / "setting.ini";
+  WriteBytes(real, kStored);
+  fs::permissions(real, fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  fs::create_symlink("real.ini", link);
+  MappingStore(link).WriteMappingCount(7);
+  EXPECT_TRUE(fs::is_symlink(link));
+  EXPECT_EQ(MappingStore(real).ReadMappingCount(-1), 7);
+  EXPECT_EQ(fs::status(real).permissions(),
+            fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
+  EXPECT_EQ(CountEntries(dir.Path()), 2);
+}
+#endif
+
+}  // namespace
+}  // namespace vx
