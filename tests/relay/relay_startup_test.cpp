@@ -83,5 +83,53 @@ TEST_F(RelayStartup, IdleRelayStopsWithinAboutOneSecondAndClosesItsPort) {
   EXPECT_FALSE(ConnectTo(port).Valid());
 }
 
+// Each start-up failure: its message (if any) first, then RELAY_STOPPED,
+// exit code -1, the count untouched and the port left free.
+struct StartupFailure {
+  fault::Call call;
+  int code;
+  const char* prefix;  // the expected text is prefix + port + suffix; null: no message
+  const char* suffix;
+};
+
+class RelayStartupFailure : public RelayTest,
+                            public ::testing::WithParamInterface<StartupFailure> {};
+
+TEST_P(RelayStartupFailure, ReportsThenStopsWithExitCodeMinusOne) {
+  const StartupFailure& f = GetParam();
+  const std::uint16_t port = FreePort();
+  Tables().connectionCount[13] = 0;
+  Recorder().Hold();
+  fault::Arm({f.call, f.code});
+  auto run = RunWorkerDirectly(Tables(), 13, RelayEndpoint{port, "127.0.0.1", 9});
+  if (f.prefix != nullptr) {
+    ASSERT_TRUE(Recorder().WaitHeld(1));
+    EXPECT_EQ(Recorder().Texts().at(0), f.prefix + std::to_string(port) + f.suffix);
+    std::this_thread::sleep_for(Ms(100));
+    EXPECT_FALSE(run->done);
+    EXPECT_NE(State(13), RELAY_STOPPED);
+    Recorder().Release();
+  }
+  ASSERT_TRUE(WaitUntil([&] { return run->done.load(); }));
+  EXPECT_EQ(run->exitCode, kRelayStartupFailed);
+  EXPECT_EQ(State(13), RELAY_STOPPED);
+  EXPECT_EQ(Count(13), 0);
+  EXPECT_EQ(Recorder().Texts().size(), f.prefix != nullptr ? 1u : 0u);
+  EXPECT_EQ(fault::Fired(f.call), 1);
+  net::UniqueSocket again(net::CreateListenSocket());
+  EXPECT_EQ(net::Bind(again.Get(), net::SocketAddress{net::kInaddrAny, port}), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryStep, RelayStartupFailure,
+    ::testing::Values(
+        StartupFailure{fault::Call::kStartup, net::kErrSysNotReady,
+                       "端口:", " WSAStartup启动失败(10091)! "},
+        StartupFailure{fault::Call::kListenSocket, net::kErrTooManyFiles,
+                       "端口:", " 创建Socket失败(10024)!"},
+        StartupFailure{fault::Call::kBind, net::kErrAccess, "端口:", " 有另外一个程序在使用!"},
+        StartupFailure{fault::Call::kListen, net::kErrAddrInUse, "端口:", " 监听失败(10048)!"},
+        StartupFailure{fault::Call::kNonBlocking, net::kErrInvalid, nullptr, nullptr}));
+
 }  // namespace
 }  // namespace vx::test

@@ -390,6 +390,16 @@ bool RelayTest::WaitCount(int slot, std::int32_t n, Ms timeout) {
   return WaitUntil([&] { return Count(slot) == n; }, timeout);
 }
 
+bool RelayTest::WaitListening(std::uint16_t port, Ms timeout) {
+  // A rule that fails nothing: it only counts the first wait whose read set
+  // starts with a listener on `port`.
+  fault::Rule seen{fault::Call::kWait, 0};
+  seen.localPort = port;
+  const int before = fault::Fired(fault::Call::kWait);
+  fault::Arm(seen);
+  return WaitUntil([&] { return fault::Fired(fault::Call::kWait) > before; }, timeout);
+}
+
 bool RelayTest::IsStopped(int slot) {
   LockGuard guard(g_relayLock);
   return Tables().relayState[slot].load() == RELAY_STOPPED && Tables().ackPending[slot].load() == 0;

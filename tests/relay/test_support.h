@@ -151,6 +151,9 @@ class RelayTest : public ::testing::Test {
   std::int32_t State(int slot) { return Tables().relayState[slot].load(); }
   std::int32_t Count(int slot) { return Tables().connectionCount[slot].load(); }
   bool WaitCount(int slot, std::int32_t n, Ms timeout = Ms(5000));
+  // Waits until the relay listening on `port` is in its wait loop, without
+  // connecting (a probe connection would be relayed).
+  static bool WaitListening(std::uint16_t port, Ms timeout = Ms(5000));
   // Requests the stop and waits (bounded) for RELAY_STOPPED.
   bool Stop(int slot, Ms timeout = Ms(5000));
   bool IsStopped(int slot);
