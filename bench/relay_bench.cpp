@@ -4,7 +4,7 @@
 // round-trip latency, and connections per second. Loopback only; every loop is
 // bounded in count and time.
 //
-//   relay_bench [--quick] [--no-pin]
+//   relay_bench [--quick] [--no-pin] [--relay-only] [--only bulk1,bulk32,rtt,cps1,cps8]
 #include <sched.h>
 #include <unistd.h>
 
@@ -55,6 +55,12 @@ struct Settings {
   int rttRounds = 20000;
   double cpsSeconds = 2.0;
   int cpsMax = 12000;
+  std::string only;  // comma-separated subset of bulk1,bulk32,rtt,cps1,cps8; empty: all
+  bool relayOnly = false;
+
+  bool Wants(const std::string& step) const {
+    return only.empty() || ("," + only + ",").find("," + step + ",") != std::string::npos;
+  }
 };
 
 // Bulk: each connection sends `bytes` of its own stream to the verifying sink.
@@ -192,7 +198,7 @@ void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
     Row r;
     r.name = name;
     r.higherIsBetter = higher;
-    r.direct = f(target);
+    r.direct = s.relayOnly ? 0 : f(target);
     r.relay = f(relayPort);
     rows->push_back(r);
     std::fprintf(stderr, "  %-22s direct %10.1f  relay %10.1f\n", name.c_str(), r.direct, r.relay);
@@ -201,27 +207,33 @@ void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
     if (!ok)
       ++*failures;
   };
-  both("bulk x1 MB/s", true, [&](std::uint16_t p) {
-    bool ok;
-    double v = BulkMBps(p, 1, s.bulk1Bytes, &ok);
-    check(ok);
-    return v;
-  });
-  both("bulk x32 MB/s", true, [&](std::uint16_t p) {
-    bool ok;
-    double v = BulkMBps(p, 32, s.bulk32BytesEach, &ok);
-    check(ok);
-    return v;
-  });
+  if (s.Wants("bulk1"))
+    both("bulk x1 MB/s", true, [&](std::uint16_t p) {
+      bool ok;
+      double v = BulkMBps(p, 1, s.bulk1Bytes, &ok);
+      check(ok);
+      return v;
+    });
+  if (s.Wants("bulk32"))
+    both("bulk x32 MB/s", true, [&](std::uint16_t p) {
+      bool ok;
+      double v = BulkMBps(p, 32, s.bulk32BytesEach, &ok);
+      check(ok);
+      return v;
+    });
   Latency lat[2];
-  for (int i = 0; i < 2; ++i) {
+  for (int i = s.relayOnly ? 1 : 0; s.Wants("rtt") && i < 2; ++i) {
     bool ok;
     lat[i] = RoundTrip(i == 0 ? target : relayPort, s.rttRounds, &ok);
     check(ok);
   }
-  rows->push_back({"rtt 1 B p50 us", lat[0].p50, lat[1].p50, false});
-  rows->push_back({"rtt 1 B p99 us", lat[0].p99, lat[1].p99, false});
+  if (s.Wants("rtt")) {
+    rows->push_back({"rtt 1 B p50 us", lat[0].p50, lat[1].p50, false});
+    rows->push_back({"rtt 1 B p99 us", lat[0].p99, lat[1].p99, false});
+  }
   for (int c : {1, 8}) {
+    if (!s.Wants("cps" + std::to_string(c)))
+      continue;
     both("conn/s c" + std::to_string(c), true, [&](std::uint16_t p) {
       long long f = 0;
       double v = ConnectionsPerSecond(p, c, s.cpsSeconds, s.cpsMax, &f);
@@ -245,8 +257,14 @@ int Main(int argc, char** argv) {
       s.cpsSeconds = 0.5;
     } else if (a == "--no-pin") {
       pin = false;
+    } else if (a == "--relay-only") {
+      s.relayOnly = true;
+    } else if (a == "--only" && i + 1 < argc) {
+      s.only = argv[++i];
     } else {
-      std::fprintf(stderr, "usage: relay_bench [--quick] [--no-pin]\n");
+      std::fprintf(stderr,
+                   "usage: relay_bench [--quick] [--no-pin] [--relay-only] [--only "
+                   "bulk1,bulk32,rtt,cps1,cps8]\n");
       return 2;
     }
   }

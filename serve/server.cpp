@@ -81,6 +81,7 @@ bool Server::RelayEnded(int index) const {
 }
 
 int Server::Settle(const std::vector<int>& started) {
+  if (started.empty()) return 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
   while (std::chrono::steady_clock::now() < deadline)
     SleepMs(10);
