@@ -44,6 +44,27 @@ if [ -z "${DISPLAY:-}" ]; then
   echo "run: no display; started a virtual one at $DISPLAY"
 fi
 
+# Wine settings: a bitmap CJK face for the dialogs' 宋体 (as crisp as on
+# Windows), and, on a virtual display without a window manager, frames and
+# captions drawn by Wine itself.
+export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/vexhold/wine}"
+export WINEDEBUG="${WINEDEBUG:--all}"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "run: preparing the Wine prefix $WINEPREFIX (first run only)"
+  mkdir -p "$WINEPREFIX"
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+winereg() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine reg "$@" >/dev/null 2>&1 || true; }
+for face in 宋体 SimSun; do
+  winereg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Zen Hei Sharp" /f
+done
+if [ -n "$xvfb_pid" ]; then
+  winereg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f
+else
+  winereg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f
+fi
+
 cd "$here"
 setsid "$root/scripts/wine-run.sh" "$exe" &
 app_pid=$!
