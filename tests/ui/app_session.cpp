@@ -161,7 +161,7 @@ class AppSession::Remote {
   void* m_ptr = nullptr;
 };
 
-AppSession::AppSession() {
+AppSession::AppSession(const std::string& settingIni) {
   PrepareWineDisplay();
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
@@ -169,6 +169,13 @@ AppSession::AppSession() {
           std::to_wstring(++g_sessionCounter);
   CreateDirectoryW(m_dir.c_str(), nullptr);
   DeleteFileW((m_dir + L"\\setting.ini").c_str());
+  if (!settingIni.empty()) {
+    FILE* f = _wfopen((m_dir + L"\\setting.ini").c_str(), L"wb");
+    if (f != nullptr) {
+      fwrite(settingIni.data(), 1, settingIni.size(), f);
+      fclose(f);
+    }
+  }
 
   std::wstring exe = ToWindowsPath(VEXHOLD_EXE);
   std::wstring cmd = L"\"" + exe + L"\"";

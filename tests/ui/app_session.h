@@ -29,8 +29,8 @@ void PrepareWineDisplay();
 
 class AppSession {
  public:
-  // Starts the program in a new empty directory.
-  AppSession();
+  // Starts the program in a new directory, empty or holding `settingIni`.
+  explicit AppSession(const std::string& settingIni = "");
   ~AppSession();
   AppSession(const AppSession&) = delete;
   AppSession& operator=(const AppSession&) = delete;

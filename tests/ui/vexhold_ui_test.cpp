@@ -96,6 +96,7 @@ TEST_F(VexholdUi, FirstStartCreatesTheFileAndShowsAnEmptyListWithFourHeadings) {
   EXPECT_EQ(Narrow(headings[2]), "映射端口");
   EXPECT_EQ(Narrow(headings[3]), "连接数");
   EXPECT_EQ(app.RowCount(), 0);
+  EXPECT_EQ(SendMessageW(app.MainItem(1006), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x29);
 
   EXPECT_TRUE(Enabled(app.MainItem(kAdd)));
   EXPECT_TRUE(Enabled(app.MainItem(kStart)));
@@ -351,6 +352,10 @@ TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
   EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 3000ms));
   EXPECT_TRUE(WaitFor([&] { return Enabled(app.Main()); }, 3000ms));
   EXPECT_TRUE(IsWindow(app.Main()));
+
+  // The close box ends the program.
+  app.SysCommand(SC_CLOSE);
+  EXPECT_TRUE(app.HasExited(5000ms));
 }
 
 TEST_F(VexholdUi, ARelayFailureIsABoxOnTheRelayThreadCaptionedWithTheProgramName) {
@@ -411,6 +416,39 @@ TEST_F(VexholdUi, TheLinkShowsTheHandStrictlyInsideTheLabelOnly) {
   EXPECT_EQ(cursorAt(rc.right - 1, midY), hand);
   EXPECT_EQ(cursorAt(rc.right, midY), arrow);
   EXPECT_EQ(cursorAt(rc.left - 6, midY), arrow);
+}
+
+// Presets from a hand-edited file: the address keeps inet_addr's reading.
+TEST(VexholdUiPresets, TheAddressFieldReadsPresetsAsInetAddrAndReturnsDottedText) {
+  AppSession app(
+      "[Num]\r\nNumber=2\r\nQueldaUrlList=\r\n"
+      "[1]\r\nCport=5000\r\nIP=300.1.2.3\r\nSport=80\r\n"
+      "[2]\r\nCport=5001\r\nIP=10.1\r\nSport=80\r\n");
+  ASSERT_TRUE(app.Started());
+  ASSERT_EQ(app.RowCount(), 2);
+  EXPECT_EQ(Narrow(app.Cell(0, 1)), "300.1.2.3");
+
+  auto openModify = [&](int row) {
+    app.SelectRow(row);
+    EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms));
+    AppSession::Click(app.MainItem(kModify));
+    return app.FindDialog(kEditorCaption);
+  };
+
+  HWND editor = openModify(0);
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(app.IpAddress(GetDlgItem(editor, kRemoteIp)), 0xFFFFFFFFu);
+  AppSession::Click(GetDlgItem(editor, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return app.Cell(0, 1) == L"255.255.255.255"; }, 5000ms));
+  EXPECT_NE(app.ReadSettingFile().find("IP=255.255.255.255"), std::string::npos);
+
+  editor = openModify(1);
+  ASSERT_NE(editor, nullptr);
+  EXPECT_EQ(app.IpAddress(GetDlgItem(editor, kRemoteIp)), MAKEIPADDRESS(10, 0, 0, 1));
+  SendMessageW(GetDlgItem(editor, kRemoteIp), IPM_CLEARADDRESS, 0, 0);
+  AppSession::Click(GetDlgItem(editor, IDOK));
+  ASSERT_TRUE(WaitFor([&] { return app.Cell(1, 1) == L"0.0.0.0"; }, 5000ms));
+  EXPECT_NE(app.ReadSettingFile().find("IP=0.0.0.0"), std::string::npos);
 }
 
 }  // namespace
