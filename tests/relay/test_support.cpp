@@ -268,18 +268,23 @@ void TestServer::ServeLoop(Conn* conn) {
       continue;
     std::uint32_t got = 0;
     const bool failed = net::Recv(s, buf.data(), static_cast<std::uint32_t>(buf.size()), &got) != 0;
-    bool echoFailed = false;
-    if (!failed && got != 0 && m_mode == kEcho) {
-      echoFailed = !SendAll(s, std::string(buf.data(), got));
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      if (!failed)
+        conn->data.append(buf.data(), got);
+      if (failed || got == 0) {
+        conn->closed = true;
+        open = false;
+      }
+      m_changed.notify_all();
     }
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (!failed)
-      conn->data.append(buf.data(), got);
-    if (failed || got == 0 || echoFailed) {
+    // Echo after recording, so whoever sees the echo also sees the record.
+    if (open && m_mode == kEcho && !SendAll(s, std::string(buf.data(), got))) {
+      std::lock_guard<std::mutex> lock(m_mutex);
       conn->closed = true;
       open = false;
+      m_changed.notify_all();
     }
-    m_changed.notify_all();
   }
 }
 
