@@ -4,10 +4,15 @@
 
 namespace vx::ini {
 
+namespace {
+constexpr std::size_t kMaxIntCharacters = 29;
+}  // namespace
+
 std::optional<std::int32_t> ParseProfileInt(std::string_view value) {
   if (value.empty()) {
     return std::nullopt;
   }
+  value = value.substr(0, kMaxIntCharacters);
   std::size_t i = 0;
   while (i < value.size() && IsBlank(value[i])) {
     ++i;

@@ -30,8 +30,16 @@ TEST(ProfileInt, HugeNumbersWrapAroundIn32Bits) {
   EXPECT_EQ(ParseProfileInt("4294967295"), -1);
   EXPECT_EQ(ParseProfileInt("4294967296"), 0);
   EXPECT_EQ(ParseProfileInt("10000000000"), 1410065408);
-  EXPECT_EQ(ParseProfileInt("1" + std::string(32, '0')), 0);  // 10^32 = 2^32 * 5^32
-  EXPECT_EQ(ParseProfileInt("-1" + std::string(9999, '0') + "x").has_value(), true);
+  EXPECT_EQ(ParseProfileInt("1" + std::string(28, '0')),
+            1 << 28);  // 10^28 = 2^28 * 5^28, 5^28 = 1 mod 16
+}
+
+TEST(ProfileInt, OnlyTheFirst29CharactersCount) {
+  EXPECT_EQ(ParseProfileInt(std::string(29, '9')), -1610612737);  // (10^29 - 1) mod 2^32
+  EXPECT_EQ(ParseProfileInt(std::string(10000, '9')), -1610612737);
+  EXPECT_EQ(ParseProfileInt(std::string(28, '0') + "7"), 7);
+  EXPECT_EQ(ParseProfileInt(std::string(29, '0') + "7"), 0);
+  EXPECT_EQ(ParseProfileInt(std::string(28, ' ') + "-5"), 0);
 }
 
 TEST(ProfileInt, MissingOrEmptyValuesGiveTheDefault) {
