@@ -161,7 +161,7 @@ class AppSession::Remote {
   void* m_ptr = nullptr;
 };
 
-AppSession::AppSession(const std::string& settingIni) {
+AppSession::AppSession(const std::string& settingIni, const std::wstring& programName) {
   PrepareWineDisplay();
   wchar_t temp[MAX_PATH] = {};
   GetTempPathW(MAX_PATH, temp);
@@ -178,6 +178,13 @@ AppSession::AppSession(const std::string& settingIni) {
   }
 
   std::wstring exe = ToWindowsPath(VEXHOLD_EXE);
+  if (!programName.empty()) {
+    std::wstring copy = m_dir + L"\\" + programName;
+    if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE)) {
+      return;
+    }
+    exe = copy;
+  }
   std::wstring cmd = L"\"" + exe + L"\"";
   STARTUPINFOW si{};
   si.cb = sizeof(si);

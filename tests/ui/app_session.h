@@ -29,8 +29,9 @@ void PrepareWineDisplay();
 
 class AppSession {
  public:
-  // Starts the program in a new directory, empty or holding `settingIni`.
-  explicit AppSession(const std::string& settingIni = "");
+  // Starts the program in a new directory, empty or holding `settingIni`;
+  // with `programName`, a copy of the program by that name in that directory.
+  explicit AppSession(const std::string& settingIni = "", const std::wstring& programName = L"");
   ~AppSession();
   AppSession(const AppSession&) = delete;
   AppSession& operator=(const AppSession&) = delete;

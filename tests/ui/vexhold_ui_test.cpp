@@ -316,7 +316,11 @@ TEST_F(VexholdUi, EscEndsTheProgramWhileRelaysRun) {
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
 
   app.PostKey(nullptr, VK_ESCAPE);
-  EXPECT_TRUE(app.HasExited(10000ms)) << "Esc did not end the program";
+  ASSERT_TRUE(app.HasExited(10000ms)) << "Esc did not end the program";
+  // Relays outlive the window until the process goes: a clean exit, no fault.
+  DWORD code = 1234;
+  GetExitCodeProcess(app.Process(), &code);
+  EXPECT_EQ(code, 0u);
   EXPECT_TRUE(WaitFor([&] { return RoundTrip(port, "down", 500).empty(); }, 5000ms));
 }
 
@@ -449,6 +453,20 @@ TEST(VexholdUiPresets, TheAddressFieldReadsPresetsAsInetAddrAndReturnsDottedText
   AppSession::Click(GetDlgItem(editor, IDOK));
   ASSERT_TRUE(WaitFor([&] { return app.Cell(1, 1) == L"0.0.0.0"; }, 5000ms));
   EXPECT_NE(app.ReadSettingFile().find("IP=0.0.0.0"), std::string::npos);
+}
+
+TEST(VexholdUiName, BoxesInTheProgramsNameTakeTheFileNameWithoutExtension) {
+  AppSession app("", L"端口工具.exe");
+  ASSERT_TRUE(app.Started());
+  AppSession::Click(app.MainItem(kAdd));
+  HWND editor = app.FindDialog(kEditorCaption);
+  ASSERT_NE(editor, nullptr);
+  AppSession::ClearEdit(GetDlgItem(editor, kLocalPort));
+  AppSession::Click(GetDlgItem(editor, IDOK));
+  HWND box = app.FindDialog(L"端口工具");
+  ASSERT_NE(box, nullptr) << "no box captioned with the renamed program's name";
+  EXPECT_EQ(Narrow(AppSession::BoxText(box)), Narrow(kRangeText));
+  PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
 }
 
 }  // namespace
