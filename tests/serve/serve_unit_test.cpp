@@ -218,15 +218,21 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
     cv.notify_all();
     log.Flush();
   }
-  // The writer held at most one batch in hand and four queued lines.
-  EXPECT_NE(out.find("line 0\n"), std::string::npos);
-  EXPECT_EQ(out.find("line 99\n"), std::string::npos);
-  std::smatch dropped;
-  ASSERT_TRUE(std::regex_search(out, dropped, std::regex("丢弃了 (\\d+) 行")));
+  // The writer held at most one batch in hand and four queued lines; every
+  // other line is counted in a notice.
+  int dropped = 0;
+  std::regex notice("丢弃了 (\\d+) 行");
+  for (auto it = std::sregex_iterator(out.begin(), out.end(), notice); it != std::sregex_iterator();
+       ++it) {
+    dropped += std::stoi((*it)[1]);
+  }
   int kept = 0;
   for (std::size_t at = out.find("line "); at != std::string::npos; at = out.find("line ", at + 1))
     ++kept;
-  EXPECT_EQ(kept + std::stoi(dropped[1]), 100);
+  EXPECT_NE(out.find("line 0\n"), std::string::npos);
+  EXPECT_LE(kept, 8) << out;
+  EXPECT_GE(dropped, 92) << out;
+  EXPECT_EQ(kept + dropped, 100) << out;
 }
 
 }  // namespace
