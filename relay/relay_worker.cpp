@@ -41,6 +41,7 @@ class Relay {
   void TakeConnection();
   void TurnAway();
   void TransferScan();
+  void RemovePair(int even);
   void EndServing();
 
   bool StopRequested();
@@ -207,9 +208,9 @@ void Relay::TakeConnection() {
     return;
   }
   // Connect before accepting: the client waits in the backlog meanwhile.
-  if (net::Connect(server, m_remoteAddress) != 0) {
+  const bool connected = net::Connect(server, m_remoteAddress) == 0;
+  if (!connected)
     Alert(kMsgConnectFailed, net::LastSocketError());
-  }
   --m_ready;
   const net::Socket client = net::Accept(m_listener.Get());
   if (client == net::kInvalidSocket) {
@@ -230,6 +231,19 @@ void Relay::TakeConnection() {
     net::PeerAddress(client, &record->peer);
     sink->ConnectionOpened(m_localPort, record->peer);
   }
+  // A pair without an outbound connection can never deliver a byte, and
+  // Windows never reports its unconnected socket ready: left in the table it
+  // would hold its place (and the client) for as long as the relay runs.
+  if (!connected)
+    RemovePair(m_table.count - 2);
+}
+
+void Relay::RemovePair(int even) {
+  if (AlertSink* sink = EventSink()) {
+    sink->ConnectionClosed(m_localPort, m_table.records[even]->peer);
+  }
+  RemoveConnectionPair(even, &m_table);
+  AddToCount(-1);
 }
 
 void Relay::TurnAway() {
@@ -284,11 +298,7 @@ void Relay::TransferScan() {
     if (remove) {
       // The table's last pair moves into these entries: examine them again.
       const int even = r & ~1;
-      if (AlertSink* sink = EventSink()) {
-        sink->ConnectionClosed(m_localPort, m_table.records[even]->peer);
-      }
-      RemoveConnectionPair(even, &m_table);
-      AddToCount(-1);
+      RemovePair(even);
       r = even;
     } else {
       ++r;

@@ -49,14 +49,23 @@ TEST_F(RelayConnections, RefusingRemoteReportsPortAndCodeButStillAcceptsAndCount
   EXPECT_EQ(opened.localPort, port);
   EXPECT_EQ(opened.peer.port, me.port);
   EXPECT_EQ(opened.peer.addr, Loopback());
-  // It ends through the ordinary paths (the unconnected side fails, or the
-  // client leaves), and the count goes back to 0.
-  SendAll(client.Get(), "lost");
+  // A pair with no outbound connection can carry nothing: it ends at once,
+  // the client is closed and the count is back to 0.
   EXPECT_TRUE(WaitPeerClosed(client.Get()));
   EXPECT_TRUE(WaitCount(1, 0));
   ASSERT_TRUE(Recorder().WaitForEvents(2));
   EXPECT_FALSE(Recorder().Events().at(1).opened);
   EXPECT_EQ(Recorder().Events().at(1).peer.port, me.port);
+
+  // The same for a client that has already sent something.
+  net::UniqueSocket eager(net::CreateStreamSocket());
+  ASSERT_EQ(net::Connect(eager.Get(), net::SocketAddress{Loopback(), port}), 0);
+  ASSERT_TRUE(SendAll(eager.Get(), "lost"));
+  ASSERT_TRUE(Recorder().WaitForTexts(2));
+  EXPECT_EQ(Recorder().Texts().at(1), Text("端口:", port, " 连接服务器失败(10061)!"));
+  EXPECT_TRUE(WaitPeerClosed(eager.Get()));
+  EXPECT_TRUE(WaitCount(1, 0));
+  EXPECT_EQ(State(1), RELAY_RUNNING);
 }
 
 TEST_F(RelayConnections, ThreeClientsAtOnceEachGetTheirOwnOutboundConnection) {
