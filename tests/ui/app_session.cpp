@@ -278,6 +278,12 @@ std::wstring AppSession::Text(HWND hwnd) {
   return buf;
 }
 
+HWND AppSession::Focus() const {
+  GUITHREADINFO gti{};
+  gti.cbSize = sizeof(gti);
+  return GetGUIThreadInfo(m_pi.dwThreadId, &gti) ? gti.hwndFocus : nullptr;
+}
+
 void AppSession::PostKey(HWND target, UINT vk) const {
   if (target == nullptr) {
     GUITHREADINFO gti{};

@@ -56,6 +56,8 @@ class AppSession {
   static void ClearEdit(HWND edit);
   static std::wstring Text(HWND hwnd);
   void PostKey(HWND target, UINT vk) const;
+  // The program's keyboard focus (null while none of its windows is active).
+  HWND Focus() const;
   void SysCommand(UINT id) const { PostMessageW(m_main, WM_SYSCOMMAND, id, 0); }
   void TrayNotify(UINT mouseMessage) const {
     PostMessageW(m_main, WM_USER + 0x100, 100, mouseMessage);

@@ -99,6 +99,7 @@ TEST_F(VexholdUi, FirstStartCreatesTheFileAndShowsAnEmptyListWithFourHeadings) {
   EXPECT_EQ(SendMessageW(app.MainItem(1006), LVM_GETEXTENDEDLISTVIEWSTYLE, 0, 0), 0x29);
 
   EXPECT_TRUE(Enabled(app.MainItem(kAdd)));
+  EXPECT_EQ(app.Focus(), app.MainItem(kAdd));
   EXPECT_TRUE(Enabled(app.MainItem(kStart)));
   EXPECT_FALSE(Enabled(app.MainItem(kModify)));
   EXPECT_FALSE(Enabled(app.MainItem(kDelete)));
@@ -126,6 +127,19 @@ TEST_F(VexholdUi, EditorTakesDigitsOnlyUpToFiveAndAPasteReachesTheRangeCheck) {
   EXPECT_EQ(app.IpAddress(GetDlgItem(editor, kRemoteIp)), MAKEIPADDRESS(127, 0, 0, 1));
   EXPECT_FALSE(Enabled(app.Main())) << "the editor is modal";
   app.Screenshot(editor, Name("editor-presets"));
+
+  // Focus starts on OK; Tab follows the template: Cancel, local port,
+  // remote port, then the address.
+  HWND ip = GetDlgItem(editor, kRemoteIp);
+  EXPECT_TRUE(WaitFor([&] { return app.Focus() == GetDlgItem(editor, IDOK); }, 3000ms));
+  const HWND order[] = {GetDlgItem(editor, IDCANCEL), lp, rp};
+  for (HWND next : order) {
+    app.PostKey(app.Focus(), VK_TAB);
+    EXPECT_TRUE(WaitFor([&] { return app.Focus() == next; }, 3000ms))
+        << "id " << GetDlgCtrlID(next);
+  }
+  app.PostKey(app.Focus(), VK_TAB);
+  EXPECT_TRUE(WaitFor([&] { return IsChild(ip, app.Focus()) != FALSE; }, 3000ms));
 
   AppSession::ClearEdit(lp);
   AppSession::TypeChars(lp, L"a1.2-3+ 4x");
@@ -269,6 +283,9 @@ TEST_F(VexholdUi, StartRelaysBytesCountsThemAndFollowsModifyDeleteAndStop) {
   EXPECT_FALSE(app.TrayIconPresent());
   EXPECT_FALSE(Enabled(app.MainItem(kStart)));
   EXPECT_TRUE(Enabled(app.MainItem(kStop)));
+  // The clicked Start button greyed itself: the keyboard focus moved on.
+  EXPECT_TRUE(WaitFor([&] { return app.Focus() != nullptr; }, 3000ms));
+  EXPECT_TRUE(Enabled(app.Focus()));
   app.Screenshot(app.Main(), Name("running"));
 
   // Modify while running: pair 1 now goes to the second server.
@@ -301,6 +318,7 @@ TEST_F(VexholdUi, StartRelaysBytesCountsThemAndFollowsModifyDeleteAndStop) {
   AppSession::Click(app.MainItem(kStop));
   EXPECT_TRUE(WaitFor(
       [&] { return Enabled(app.MainItem(kStart)) && !Enabled(app.MainItem(kStop)); }, 8000ms));
+  EXPECT_TRUE(Enabled(app.Focus()));
   EXPECT_TRUE(WaitFor([&] { return RoundTrip(p2, "stopped", 500).empty(); }, 5000ms));
   EXPECT_TRUE(IsWindowVisible(app.Main()));
 }
