@@ -11,8 +11,8 @@ std::optional<std::string_view> HeaderName(std::string_view text) {
   if (t.empty() || t.front() != '[') {
     return std::nullopt;
   }
-  std::size_t close = t.find(']', 1);
-  if (close == std::string_view::npos) {
+  std::size_t close = t.rfind(']');
+  if (close == 0 || close == std::string_view::npos) {
     return std::nullopt;
   }
   return TrimBlank(t.substr(1, close - 1));
@@ -85,16 +85,16 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
     bytes.remove_prefix(kUtf8Bom.size());
   }
   while (!bytes.empty()) {
-    std::size_t lf = bytes.find('\n');
+    std::size_t brk = bytes.find_first_of("\r\n");
     Line line;
-    if (lf == std::string_view::npos) {
+    if (brk == std::string_view::npos) {
       line.text = std::string(bytes);
       bytes = {};
     } else {
-      std::size_t textEnd = (lf > 0 && bytes[lf - 1] == '\r') ? lf - 1 : lf;
-      line.text = std::string(bytes.substr(0, textEnd));
-      line.end = std::string(bytes.substr(textEnd, lf + 1 - textEnd));
-      bytes.remove_prefix(lf + 1);
+      std::size_t endSize = bytes.substr(brk, 2) == "\r\n" ? 2 : 1;
+      line.text = std::string(bytes.substr(0, brk));
+      line.end = std::string(bytes.substr(brk, endSize));
+      bytes.remove_prefix(brk + endSize);
     }
     doc.m_lines.push_back(std::move(line));
   }
@@ -144,6 +144,8 @@ std::optional<std::string> IniDocument::GetString(std::string_view section,
   std::string_view name;
   std::string_view value;
   SplitKey(m_lines[line].text, &name, &value);
+  // The profile functions hand values over as C strings.
+  value = value.substr(0, value.find('\0'));
   return std::string(Unquote(value));
 }
 

@@ -3,13 +3,13 @@
 // read back the same on the other.
 //
 // Reading:
-// - Lines end at LF; a CR right before the LF belongs to the line end. A lone
-//   CR is an ordinary byte (trimmed as blank space at a line's edges).
+// - Lines end at CRLF, LF or a lone CR, as for the Windows functions.
 // - A UTF-8 byte-order mark at the start of the file is skipped.
 // - Blank space (space, tab, CR, VT, FF) around a whole line, around a section
 //   name inside its brackets, around a key name and around a value is ignored.
-// - "[name]" opens a section; the name ends at the first "]", anything after
-//   it is ignored. A line starting with "[" without "]" is no header.
+// - "[name]" opens a section; the name ends at the last "]" of the line and
+//   anything after it is ignored, as for the Windows functions ("[1] c]" names
+//   the section "1] c"). A line starting with "[" without "]" is no header.
 // - A line with "=" is a key: the name before the first "=", the value after.
 //   A line without "=" (a comment, a stray word) is no key; ";" has no meaning
 //   of its own, exactly as for Windows: ";Cport=1" is the key ";Cport".
@@ -17,7 +17,9 @@
 //   (GBK, UTF-8, garbage, NUL) match only themselves.
 // - Duplicates: only the first section of a name counts, and in it the first
 //   key of a name; later ones are ignored when reading and never written.
-// - One pair of matching quotes ('...' or "...") around a value is removed.
+// - One pair of matching quotes ('...' or "...") around a value is removed,
+//   and a value ends at a NUL byte, as it reaches callers as a C string.
+// - Lines before the first section belong to none and are never found.
 //
 // Writing, which changes only the lines it must:
 // - An existing key keeps its line: the text up to the "=" and the blank space
@@ -26,7 +28,7 @@
 //   lines and comments before the next section stay where they were), or right
 //   after the header of a section without keys.
 // - A new section goes at the end of the file, with no blank line before it.
-// - New lines take the line end of the file's first line (CRLF or LF); a new
+// - New lines take the line end of the file's first line (CRLF, LF, CR); a new
 //   file gets CRLF, as Windows writes it, so Windows tools keep seeing one
 //   consistent style.
 // - Everything else, the byte-order mark and a missing final line end included,
@@ -63,7 +65,7 @@ class IniDocument {
  private:
   struct Line {
     std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n", or "" for a last line without one
+    std::string end;   // "\r\n", "\n", "\r", or "" for a last line without one
   };
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 

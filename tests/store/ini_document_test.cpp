@@ -27,6 +27,7 @@ TEST(IniDocument, AnyBytesSurviveParsingByteForByte) {
       "[Num]\r\nNumber=1\r\n",
       "[Num]\nNumber=1",
       "mixed\r\nends\nhere\r\r\n\r",
+      "old\rstyle\r\rends",
       "\xEF\xBB\xBF[Num]\r\nNumber=3\r\n",
       std::string("bin\0ary\xff\xfe\x01[x\n=\n]\n", 17),
       "[\xb6\xcb\xbf\xda]\r\nIP=\xd3\xb3\xc9\xe4\r\n",
@@ -67,6 +68,21 @@ TEST(IniDocument, ReadsNamesAndValuesAsTheProfileFunctionsDo) {
   EXPECT_EQ(Get(file, "Num", "After"), "still Num");
   EXPECT_EQ(Get(file, "Num", "top"), "<none>");
   EXPECT_EQ(Get(file, "broken", "After"), "<none>");
+}
+
+TEST(IniDocument, HeadersEndAtTheirLastBracketAndValuesAtNul) {
+  EXPECT_EQ(Get("[1] c]\r\nIP=a\r\n", "1", "IP"), "<none>");
+  EXPECT_EQ(Get("[1] c]\r\nIP=a\r\n", "1] c", "IP"), "a");
+  EXPECT_EQ(Get(std::string("[1]\r\nIP=a\0z\r\n", 13), "1", "IP"), "a");
+}
+
+TEST(IniDocument, ALoneCarriageReturnEndsALine) {
+  const std::string file = "[1]\rIP=a\rSport=5\r\n[2]\nx=1\r";
+  EXPECT_EQ(Get(file, "1", "IP"), "a");
+  EXPECT_EQ(Get(file, "1", "Sport"), "5");
+  EXPECT_EQ(Get(file, "2", "x"), "1");
+  EXPECT_EQ(Set(file, "1", "Cport", "7"), "[1]\rIP=a\rSport=5\r\nCport=7\r[2]\nx=1\r");
+  EXPECT_EQ(Set(file, "2", "x", "2"), "[1]\rIP=a\rSport=5\r\n[2]\nx=2\r");
 }
 
 TEST(IniDocument, FirstSectionAndFirstKeyOfANameWin) {

@@ -100,5 +100,31 @@ TEST(WindowsProfile, FilesWeWriteReadTheSameThroughWindows) {
   EXPECT_EQ(WindowsInt(path, "3", "Sport", 0), 3);
 }
 
+TEST(WindowsProfile, OddFilesReadTheSameThroughWindows) {
+  const std::vector<std::string> files = {
+      "[1]\r\nIP\r\nCport\r\n[2\r\nSport=1\r\n",
+      "[1]\r\n[1\r\nIP=a\r\n[ 2 ] c\r\nIP=b\r\n[1] c]\r\nSport=3\r\n",
+      "[1]\rIP=a\rSport=5\r\n[2]\nIP=b\r",
+      "\xEF\xBB\xBF[Num]\r\nNumber=7\r\n[num]\r\nNumber=8\r\n[1]\r\nIP=a\r\nip=b\r\n;Cport=4\r\n",
+      "[\xb6\xcb]\r\nIP=\xd3\xb3\r\n[1]\r\nIP = ' \xd3\xb3 ' \r\nCport=\"080\"\r\nSport=\r\n",
+      std::string(10000, 'z') + "\r\n[1]\r\nIP=" + std::string(5000, 'a') + "\r\nSport=2\r\n",
+  };
+  const char* const sections[] = {"1", "2", "Num", "1] c"};
+  const char* const keys[] = {"IP", "Sport", "Cport", "Number"};
+  TempDir dir;
+  std::string path = (dir / "setting.ini").string();
+  for (std::size_t f = 0; f < files.size(); ++f) {
+    WriteBytes(dir / "setting.ini", files[f]);
+    ini::IniDocument doc = ini::IniDocument::Parse(files[f]);
+    for (const char* s : sections) {
+      for (const char* k : keys) {
+        SCOPED_TRACE("file " + std::to_string(f) + " [" + s + "] " + k);
+        EXPECT_EQ(doc.GetString(s, k).value_or("<none>"), WindowsString(path, s, k));
+        EXPECT_EQ(ini::ProfileIntOr(doc.GetString(s, k), -3), WindowsInt(path, s, k, -3));
+      }
+    }
+  }
+}
+
 }  // namespace
 }  // namespace vx
