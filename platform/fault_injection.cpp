@@ -12,7 +12,7 @@ namespace {
 struct State {
   std::mutex mutex;
   std::vector<Rule> rules;
-  int fired[static_cast<int>(Call::kThread) + 1] = {};
+  int fired[static_cast<int>(Call::kCleanup) + 1] = {};
 };
 
 State& GetState() {

@@ -22,9 +22,10 @@ enum class Call {
   kAccept,
   kSend,  // with code 0 and maxBytes > 0: a short write instead of a failure
   kRecv,
-  kWait,   // WaitForSockets; the socket matched is the first of the read set
-  kAlloc,  // AllocZeroed returns null
-  kThread  // StartThread returns false
+  kWait,    // WaitForSockets; the socket matched is the first of the read set
+  kAlloc,   // AllocZeroed returns null
+  kThread,  // StartThread returns false
+  kCleanup  // Cleanup: never fails; a rule only counts the calls
 };
 
 struct Rule {

@@ -158,7 +158,10 @@ int Startup() {
   return 0;
 }
 
-void Cleanup() {}
+void Cleanup() {
+  if (fault::Armed())
+    fault::Check(fault::Call::kCleanup);
+}
 
 Socket CreateListenSocket() {
   if (fault::Armed()) {

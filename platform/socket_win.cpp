@@ -68,6 +68,8 @@ int Startup() {
 }
 
 void Cleanup() {
+  if (fault::Armed())
+    fault::Check(fault::Call::kCleanup);
   WSACleanup();
 }
 

@@ -83,6 +83,31 @@ TEST_F(RelayStartup, IdleRelayStopsWithinAboutOneSecondAndClosesItsPort) {
   EXPECT_FALSE(ConnectTo(port).Valid());
 }
 
+// A relay restarted on the port of one that has just stopped binds, although
+// the old relay's connections left the port in TIME_WAIT.
+TEST_F(RelayStartup, RestartOnTheSamePortRightAfterAStopBinds) {
+  TestServer backend(TestServer::kSink);
+  const std::uint16_t port = FreePort();
+  fault::Rule cleanups{fault::Call::kCleanup, 0};
+  cleanups.times = -1;
+  fault::Arm(cleanups);
+  ASSERT_TRUE(Start(5, port, backend.Port()));
+  net::UniqueSocket client = ConnectWhenListening(port);
+  ASSERT_TRUE(backend.WaitAccepted(1));
+  // The remote ends the connection: the relay closes the client side first.
+  backend.CloseConnection(0);
+  ASSERT_TRUE(WaitPeerClosed(client.Get()));
+  client.Reset();
+  ASSERT_TRUE(Stop(5));
+  EXPECT_EQ(fault::Fired(fault::Call::kCleanup), 1);
+
+  ASSERT_TRUE(Start(5, port, backend.Port()));
+  net::UniqueSocket again = ConnectWhenListening(port);
+  ASSERT_TRUE(again.Valid());
+  EXPECT_TRUE(WaitCount(5, 1));
+  EXPECT_TRUE(Recorder().Texts().empty());
+}
+
 // Each start-up failure: its message (if any) first, then RELAY_STOPPED,
 // exit code -1, the count untouched and the port left free.
 struct StartupFailure {
@@ -100,6 +125,9 @@ TEST_P(RelayStartupFailure, ReportsThenStopsWithExitCodeMinusOne) {
   const std::uint16_t port = FreePort();
   Tables().connectionCount[13] = 0;
   Recorder().Hold();
+  fault::Rule cleanups{fault::Call::kCleanup, 0};
+  cleanups.times = -1;
+  fault::Arm(cleanups);
   fault::Arm({f.call, f.code});
   auto run = RunWorkerDirectly(Tables(), 13, RelayEndpoint{port, "127.0.0.1", 9});
   if (f.prefix != nullptr) {
@@ -116,6 +144,8 @@ TEST_P(RelayStartupFailure, ReportsThenStopsWithExitCodeMinusOne) {
   EXPECT_EQ(Count(13), 0);
   EXPECT_EQ(Recorder().Texts().size(), f.prefix != nullptr ? 1u : 0u);
   EXPECT_EQ(fault::Fired(f.call), 1);
+  // Windows Sockets is released once, unless it never started.
+  EXPECT_EQ(fault::Fired(fault::Call::kCleanup), f.call == fault::Call::kStartup ? 0 : 1);
   net::UniqueSocket again(net::CreateListenSocket());
   EXPECT_EQ(net::Bind(again.Get(), net::SocketAddress{net::kInaddrAny, port}), 0);
 }
