@@ -5,6 +5,7 @@
 // bounded in count and time.
 //
 //   relay_bench [--quick] [--no-pin] [--relay-only] [--only bulk1,bulk32,rtt,cps1,cps8]
+#include <dirent.h>
 #include <sched.h>
 #include <unistd.h>
 
@@ -12,7 +13,9 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -41,6 +44,29 @@ class StderrAlerts : public AlertSink {
 
 RelaySlotTables g_tables;
 constexpr int kRelayIndex = 1;
+int g_relayTid = 0;
+
+std::set<int> ThreadIds() {
+  std::set<int> ids;
+  if (DIR* d = opendir("/proc/self/task")) {
+    while (dirent* e = readdir(d)) {
+      if (e->d_name[0] != '.')
+        ids.insert(std::atoi(e->d_name));
+    }
+    closedir(d);
+  }
+  return ids;
+}
+
+// CPU time of the relay thread (scheduler's run time, ns; not tick-sampled).
+double RelayCpuNs() {
+  if (g_relayTid == 0)
+    return 0;
+  std::ifstream f("/proc/self/task/" + std::to_string(g_relayTid) + "/schedstat");
+  double ns = 0;
+  f >> ns;
+  return ns;
+}
 
 void PinTo(int cpu) {
   cpu_set_t set;
@@ -207,19 +233,33 @@ void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
     if (!ok)
       ++*failures;
   };
+  // Relay CPU per unit of work, from the relay thread's own run time.
+  std::vector<std::pair<std::string, double>> cost;
+  auto measured = [&](std::uint16_t p, const std::string& what, double units,
+                      const std::function<double()>& f) {
+    double c0 = RelayCpuNs();
+    double v = f();
+    if (p == relayPort && units > 0)
+      cost.emplace_back(what, (RelayCpuNs() - c0) / units);
+    return v;
+  };
   if (s.Wants("bulk1"))
     both("bulk x1 MB/s", true, [&](std::uint16_t p) {
-      bool ok;
-      double v = BulkMBps(p, 1, s.bulk1Bytes, &ok);
-      check(ok);
-      return v;
+      return measured(p, "relay CPU ns/byte, bulk x1", static_cast<double>(s.bulk1Bytes), [&] {
+        bool ok;
+        double v = BulkMBps(p, 1, s.bulk1Bytes, &ok);
+        check(ok);
+        return v;
+      });
     });
   if (s.Wants("bulk32"))
     both("bulk x32 MB/s", true, [&](std::uint16_t p) {
-      bool ok;
-      double v = BulkMBps(p, 32, s.bulk32BytesEach, &ok);
-      check(ok);
-      return v;
+      return measured(p, "relay CPU ns/byte, bulk x32", 32.0 * s.bulk32BytesEach, [&] {
+        bool ok;
+        double v = BulkMBps(p, 32, s.bulk32BytesEach, &ok);
+        check(ok);
+        return v;
+      });
     });
   Latency lat[2];
   for (int i = s.relayOnly ? 1 : 0; s.Wants("rtt") && i < 2; ++i) {
@@ -236,13 +276,20 @@ void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
       continue;
     both("conn/s c" + std::to_string(c), true, [&](std::uint16_t p) {
       long long f = 0;
+      double c0 = RelayCpuNs();
       double v = ConnectionsPerSecond(p, c, s.cpsSeconds, s.cpsMax, &f);
+      if (p == relayPort && v > 0) {
+        cost.emplace_back("relay CPU us/conn, c" + std::to_string(c),
+                          (RelayCpuNs() - c0) / 1000.0 / (v * s.cpsSeconds));
+      }
       *failures += f;
       // Let TIME_WAIT and the relay's table settle before the next row.
       SleepMs(300);
       return v;
     });
   }
+  for (const auto& [what, value] : cost)
+    rows->push_back({what, 0, value, false});
 }
 
 int Main(int argc, char** argv) {
@@ -288,9 +335,14 @@ int Main(int argc, char** argv) {
   endpoint.localPort = relayPort;
   endpoint.remoteAddress = "127.0.0.1";
   endpoint.remotePort = backend.Port();
+  std::set<int> before = ThreadIds();
   if (!StartOneRelay(g_tables, kRelayIndex, endpoint)) {
     std::fprintf(stderr, "relay thread could not start\n");
     return 1;
+  }
+  for (int tid : ThreadIds()) {
+    if (!before.count(tid))
+      g_relayTid = tid;
   }
   if (pin)
     PinTo(0);
@@ -307,8 +359,12 @@ int Main(int argc, char** argv) {
 
   std::printf("| measure | direct | relay | relay/direct |\n|---|---:|---:|---:|\n");
   for (const Row& r : rows) {
-    std::printf("| %s | %.1f | %.1f | %.2f |\n", r.name.c_str(), r.direct, r.relay,
-                r.direct > 0 ? r.relay / r.direct : 0.0);
+    if (r.direct > 0) {
+      std::printf("| %s | %.1f | %.1f | %.2f |\n", r.name.c_str(), r.direct, r.relay,
+                  r.relay / r.direct);
+    } else {
+      std::printf("| %s | - | %.2f | - |\n", r.name.c_str(), r.relay);
+    }
   }
   std::printf("\nfailures: %lld, streams that failed verification at the sink: %lld\n", failures,
               backend.BadStreams());
