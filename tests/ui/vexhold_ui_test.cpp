@@ -5,6 +5,7 @@
 #include <winsock2.h>
 #include <windows.h>
 #include <commctrl.h>
+#include <shellapi.h>
 
 #include <string>
 
@@ -24,6 +25,59 @@ const std::wstring kRangeText = L"测试端口为（1-65535）之间!";
 bool Enabled(HWND h) {
   return IsWindowEnabled(h) != FALSE;
 }
+
+// Started by the shell as the web-link handler ("--record-link LOG URL"), this
+// program only appends the address it was given to LOG and ends.
+const bool g_recorder = [] {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  if (argv != nullptr && argc == 4 && wcscmp(argv[1], L"--record-link") == 0) {
+    FILE* f = _wfopen(argv[2], L"ab");
+    if (f != nullptr) {
+      std::string url = Narrow(argv[3]) + "\n";
+      fwrite(url.data(), 1, url.size(), f);
+      fclose(f);
+    }
+    ExitProcess(0);
+  }
+  return false;
+}();
+
+// Points the shell's http handler at the recorder for the test's duration.
+class HttpHandlerOverride {
+ public:
+  explicit HttpHandlerOverride(const std::wstring& log) {
+    RegCreateKeyExW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", 0, nullptr, 0,
+                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_key, nullptr);
+    wchar_t old[1024] = {};
+    DWORD size = sizeof(old) - sizeof(wchar_t);
+    m_hadOld = RegQueryValueExW(m_key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old),
+                                &size) == ERROR_SUCCESS;
+    m_old = old;
+    wchar_t self[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, self, MAX_PATH);
+    Set(L"\"" + std::wstring(self) + L"\" --record-link \"" + log + L"\" \"%1\"");
+  }
+  ~HttpHandlerOverride() {
+    if (m_hadOld) {
+      Set(m_old);
+    } else {
+      RegDeleteValueW(m_key, nullptr);
+    }
+    RegCloseKey(m_key);
+  }
+  HttpHandlerOverride(const HttpHandlerOverride&) = delete;
+  HttpHandlerOverride& operator=(const HttpHandlerOverride&) = delete;
+
+ private:
+  void Set(const std::wstring& v) {
+    RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
+                   static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
+  }
+  HKEY m_key = nullptr;
+  bool m_hadOld = false;
+  std::wstring m_old;
+};
 
 class VexholdUi : public ::testing::Test {
  protected:
@@ -485,6 +539,45 @@ TEST(VexholdUiName, BoxesInTheProgramsNameTakeTheFileNameWithoutExtension) {
   ASSERT_NE(box, nullptr) << "no box captioned with the renamed program's name";
   EXPECT_EQ(Narrow(AppSession::BoxText(box)), Narrow(kRangeText));
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
+}
+
+TEST_F(VexholdUi, EachPressStrictlyInsideTheLinkOpensTheAddressOnce) {
+  std::wstring log = app.Directory() + L"\\links.txt";
+  HttpHandlerOverride handler(log);
+  RECT rc;
+  GetWindowRect(app.MainItem(kLink), &rc);
+  MapWindowPoints(nullptr, app.Main(), reinterpret_cast<POINT*>(&rc), 2);
+  int midX = (rc.left + rc.right) / 2;
+  int midY = (rc.top + rc.bottom) / 2;
+  auto press = [&](int x, int y) {
+    PostMessageW(app.Main(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    PostMessageW(app.Main(), WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+  };
+  auto lines = [&] {
+    std::string text;
+    if (FILE* f = _wfopen(log.c_str(), L"rb")) {
+      char buf[512];
+      size_t n;
+      while ((n = fread(buf, 1, sizeof(buf), f)) > 0) {
+        text.append(buf, n);
+      }
+      fclose(f);
+    }
+    return text;
+  };
+
+  press(rc.left, midY);  // the edges are not inside
+  press(midX, rc.top);
+  press(rc.left - 5, midY);
+  Sleep(1500);
+  EXPECT_EQ(lines(), "");
+
+  press(midX, midY);
+  EXPECT_TRUE(WaitFor([&] { return !lines().empty(); }, 10000ms));
+  press(rc.left + 1, rc.top + 1);
+  EXPECT_TRUE(WaitFor([&] { return lines().size() > 30; }, 10000ms));
+  Sleep(500);
+  EXPECT_EQ(lines(), "http://www.vexhold.example\nhttp://www.vexhold.example\n");
 }
 
 }  // namespace
