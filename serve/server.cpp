@@ -81,7 +81,8 @@ bool Server::RelayEnded(int index) const {
 }
 
 int Server::Settle(const std::vector<int>& started) {
-  if (started.empty()) return 0;
+  if (started.empty())
+    return 0;
   auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kSettleMs);
   while (std::chrono::steady_clock::now() < deadline)
     SleepMs(10);
@@ -130,8 +131,11 @@ bool Server::StopRelays(const std::vector<int>& indices) {
     }
     // Polls every 50 ms, like the GUI's Stop, while a second stop request can
     // still cut the wait short (a relay stuck in a blocking connect or send).
-    if (WaitForServeEvent(50) == ServeEvent::kStop)
+    ServeEvent ev = WaitForServeEvent(50);
+    if (ev == ServeEvent::kStop)
       return false;
+    if (ev == ServeEvent::kReload)
+      m_reloadPending = true;  // the file changed again: read it once more afterwards
   }
   m_relays.erase(std::remove_if(m_relays.begin(), m_relays.end(),
                                 [&](const Relay& r) {
@@ -206,10 +210,12 @@ int Server::Run() {
   }
 
   while (true) {
-    ServeEvent ev = WaitForServeEvent(250);
+    ServeEvent ev = WaitForServeEvent(m_reloadPending ? 0 : 250);
     NoteEndedRelays();
-    if (ev == ServeEvent::kReload)
+    if (ev == ServeEvent::kReload || (ev == ServeEvent::kNone && m_reloadPending)) {
+      m_reloadPending = false;
       Reload();
+    }
     if (ev != ServeEvent::kStop)
       continue;
     m_logger.Log(msg::StopRequested());

@@ -43,6 +43,7 @@ class Server {
   Logger& m_logger;
   MappingStore m_store;
   std::vector<Relay> m_relays;
+  bool m_reloadPending = false;
 };
 
 }  // namespace vx

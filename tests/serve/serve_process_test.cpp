@@ -7,6 +7,8 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <thread>
 #include <tuple>
 #include <vector>
 
@@ -210,12 +212,13 @@ TEST(ServeReload, KeepsUnchangedPairsRestartsChangedOnesAndStopsRemovedOnes) {
 // Holds a port the way another program would: listening on all interfaces.
 class PortHolder {
  public:
-  explicit PortHolder(std::uint16_t port) {
+  explicit PortHolder(std::uint16_t port, int backlog = 5) {
     m_fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     sockaddr_in a{};
     a.sin_family = AF_INET;
     a.sin_port = htons(port);
-    m_ok = ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 && ::listen(m_fd, 5) == 0;
+    m_ok = ::bind(m_fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
+           ::listen(m_fd, backlog) == 0;
   }
   ~PortHolder() { Release(); }
   void Release() {
@@ -255,6 +258,31 @@ TEST(ServeRun, PortInUseIsReportedTheOthersRunAndAReloadRetriesIt) {
   EXPECT_TRUE(c.Echo(Pattern(10000, 14)));
   serve.Signal(SIGINT);
   EXPECT_EQ(serve.WaitExit(kStopMs), 0);
+}
+
+TEST(ServeStop, ASecondStopSignalEndsAtOnceWhenARelayIsStuckInAConnect) {
+  TempDir dir;
+  std::uint16_t full = FreePort(), port = FreePort();
+  // A remote whose accept queue is full: its SYNs are dropped, and the relay's
+  // blocking connect waits through the retries.
+  PortHolder backend(full, 0);
+  ASSERT_TRUE(backend.Ok());
+  Client fill[3];
+  for (Client& f : fill)
+    f.Connect(full, 300);
+  WriteFile(dir.Path() / "setting.ini", IniText({To(port, full)}));
+  ServeProcess serve(DirArgs(dir), dir.Path());
+  ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
+  Client c;
+  ASSERT_TRUE(c.Connect(port));  // lands in the relay's backlog
+  std::this_thread::sleep_for(std::chrono::milliseconds(300));
+
+  serve.Signal(SIGTERM);
+  ASSERT_TRUE(serve.WaitForLog("收到停止信号", kStartMs));
+  EXPECT_EQ(serve.WaitExit(2000), -1) << serve.Stderr();  // the relay cannot see the request
+  serve.Signal(SIGTERM);
+  EXPECT_EQ(serve.WaitExit(kStopMs), 3) << serve.Stderr();
+  EXPECT_NE(serve.Stderr().find("再次收到停止信号, 立即退出"), std::string::npos);
 }
 
 TEST(ServeRun, EveryPortInUseMeansNothingStarted) {
