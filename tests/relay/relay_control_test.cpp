@@ -37,15 +37,9 @@ TEST_F(RelayControl, HundredTwentySevenRelaysEachGetTheirOwnParameters) {
                             TestServer(TestServer::kSink, net::kInaddrAny),
                             TestServer(TestServer::kSink, net::kInaddrAny)};
   std::vector<std::uint16_t> ports(kMaxPairs + 1);
-  {
-    std::vector<net::UniqueSocket> reserve;  // distinct free ports
-    for (int t = 1; t <= kMaxPairs; ++t) {
-      reserve.emplace_back(net::CreateListenSocket());
-      net::SocketAddress a{net::kInaddrAny, 0};
-      ASSERT_EQ(net::Bind(reserve.back().Get(), a), 0);
-      ASSERT_TRUE(net::LocalAddress(reserve.back().Get(), &a));
-      ports[t] = a.port;
-    }
+  for (int t = 1; t <= kMaxPairs; ++t) {
+    ports[t] = FreePort();
+    ASSERT_NE(ports[t], 0);
   }
   for (int t = 1; t <= kMaxPairs; ++t) {
     ASSERT_TRUE(Start(t, ports[t], backends[t % 3].Port(), "127.0.0." + std::to_string(t)));

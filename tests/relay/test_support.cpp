@@ -1,5 +1,7 @@
 #include "test_support.h"
 
+#include <random>
+
 #include "platform/fault_injection.h"
 #include "platform/socket_set.h"
 #include "relay/relay_worker.h"
@@ -108,14 +110,23 @@ AlertRecorder& Recorder() {
 
 // --- sockets ---
 
+// Below every system's ephemeral range (Linux 32768-60999, Windows
+// 49152-65535): no outbound connection of this or another test process can
+// take a port between our check and the relay's bind. Each process starts at
+// its own random place in the range.
 std::uint16_t FreePort() {
-  net::UniqueSocket s(net::CreateListenSocket());
-  if (!s.Valid() || net::Bind(s.Get(), net::SocketAddress{net::kInaddrAny, 0}) != 0)
-    return 0;
-  net::SocketAddress local;
-  if (!net::LocalAddress(s.Get(), &local))
-    return 0;
-  return local.port;
+  constexpr int kFirst = 20000;
+  constexpr int kSpan = 12000;
+  static std::atomic<int> next{static_cast<int>(std::random_device{}() % kSpan)};
+  for (int tries = 0; tries < kSpan; ++tries) {
+    const auto port = static_cast<std::uint16_t>(kFirst + next.fetch_add(1) % kSpan);
+    net::UniqueSocket s(net::CreateListenSocket());
+    if (s.Valid() && net::Bind(s.Get(), net::SocketAddress{net::kInaddrAny, port}) == 0 &&
+        net::Listen(s.Get(), 1) == 0) {
+      return port;
+    }
+  }
+  return 0;
 }
 
 net::UniqueSocket ConnectTo(std::uint16_t port, std::uint32_t addr) {
