@@ -35,7 +35,7 @@ class Relay {
   // The relay's side of the start hand-over. False: a stop request arrived
   // right after the acknowledgement, and the relay has ended.
   bool HandOver();
-  unsigned FailStartup(const char* format, int code);
+  unsigned FailStartup();
   unsigned Serve();
   void BuildSets();
   void TakeConnection();
@@ -117,14 +117,16 @@ unsigned Relay::Run() {
   if (!HandOver())
     return kRelayEnded;
 
-  if (int code = net::Startup())
-    return FailStartup(kMsgStartupFailed, code);
+  if (int code = net::Startup()) {
+    Alert(kMsgStartupFailed, code);
+    return FailStartup();  // nothing to release: Windows Sockets never started
+  }
   m_listener.Reset(net::CreateListenSocket());
   if (!m_listener.Valid()) {
     const int code = net::LastSocketError();
     Alert(kMsgListenSocketFailed, code);
     net::Cleanup();
-    return FailStartup(nullptr, 0);
+    return FailStartup();
   }
   if (net::Bind(m_listener.Get(), m_listenAddress) != 0) {
     Alert(kMsgPortInUse);
@@ -136,14 +138,11 @@ unsigned Relay::Run() {
   // The message first, then the releases, then the stopped state.
   m_listener.Reset();
   net::Cleanup();
-  return FailStartup(nullptr, 0);
+  return FailStartup();
 }
 
-// Reports (when `format` is set) and marks the relay stopped; the count is
-// left alone.
-unsigned Relay::FailStartup(const char* format, int code) {
-  if (format != nullptr)
-    Alert(format, code);
+// After the message and the releases: stopped, the count left alone.
+unsigned Relay::FailStartup() {
   LockGuard guard(g_relayLock);
   m_relayState[m_slotMap[m_relayIndex].load(kRelaxed)].store(RELAY_STOPPED, kRelaxed);
   return kRelayStartupFailed;
