@@ -46,11 +46,4 @@ struct IconTraits {
 };
 using UniqueIcon = UniqueHandle<IconTraits>;
 
-struct KernelHandleTraits {
-  using Handle = HANDLE;
-  static Handle Null() { return nullptr; }
-  static void Close(Handle h) { CloseHandle(h); }
-};
-using UniqueKernelHandle = UniqueHandle<KernelHandleTraits>;
-
 }  // namespace vx::ui
