@@ -3,6 +3,7 @@
 #include <string>
 
 #include "store/ini_file_io.h"
+#include "store/profile_text.h"
 
 namespace vx::ini {
 
@@ -11,7 +12,7 @@ IniDocument LoadProfile(const std::filesystem::path& path) {
   if (ReadWholeFile(path, &bytes) != ReadResult::kRead) {
     return IniDocument();
   }
-  return IniDocument::Parse(bytes);
+  return ProfileText::Decode(bytes).Document();
 }
 
 bool UpdateProfile(const std::filesystem::path& path,
@@ -21,9 +22,9 @@ bool UpdateProfile(const std::filesystem::path& path,
   if (read == ReadResult::kFailed) {
     return false;
   }
-  IniDocument doc = IniDocument::Parse(before);
-  edit(doc);
-  std::string after = doc.Serialize();
+  ProfileText text = ProfileText::Decode(before);
+  edit(text.Document());
+  std::string after = text.Encode();
   if (read == ReadResult::kRead && after == before) {
     return true;
   }

@@ -12,6 +12,7 @@
 
 #include "store/ini_document.h"
 #include "store/profile_int.h"
+#include "store/profile_text.h"
 
 namespace {
 
@@ -90,8 +91,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   std::string value = PickValue(in);
   std::string file = in.ConsumeRemainingBytesAsString();
 
-  IniDocument doc = IniDocument::Parse(file);
-  Check(doc.Serialize() == file, "parsing keeps every byte");
+  vx::ini::ProfileText text = vx::ini::ProfileText::Decode(file);
+  Check(text.Encode() == file, "decoding and parsing keep every byte");
+  IniDocument& doc = text.Document();
+  const std::string original = doc.Serialize();
 
   std::vector<std::pair<std::string, std::string>> probes;
   for (const char* s : kNames) {
@@ -110,10 +113,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   doc.SetString(section, key, value);
   std::string written = doc.Serialize();
+  std::string encoded = text.Encode();
+  vx::ini::ProfileText again = vx::ini::ProfileText::Decode(encoded);
+  Check(again.Encode() == encoded, "the encoded file decodes back unchanged");
+  Check(again.Document().GetString(section, key) == value, "the written value reads back encoded");
   IniDocument reread = IniDocument::Parse(written);
   Check(reread.Serialize() == written, "written bytes parse back unchanged");
   Check(reread.GetString(section, key) == value, "the written value reads back");
-  CheckOnlyTheWrittenLinesChanged(file, written);
+  CheckOnlyTheWrittenLinesChanged(original, written);
 
   for (std::size_t i = 0; i < probes.size(); ++i) {
     const auto& [s, k] = probes[i];

@@ -100,6 +100,28 @@ TEST(WindowsProfile, FilesWeWriteReadTheSameThroughWindows) {
   EXPECT_EQ(WindowsInt(path, "3", "Sport", 0), 3);
 }
 
+TEST(WindowsProfile, Utf16FilesWorkBothWays) {
+  TempDir dir;
+  std::string path = (dir / "setting.ini").string();
+  std::string le = "\xFF\xFE";
+  for (char c : std::string("; x\r\n[Num]\r\nNumber=3\r\n")) {
+    le += c;
+    le += '\0';
+  }
+  WriteBytes(dir / "setting.ini", le);
+  MappingStore store(dir / "setting.ini");
+  store.WriteMappingCount(4);
+  store.WriteMappingEntry(1, {"8080", "10.0.0.5", "80"});
+  EXPECT_EQ(WindowsInt(path, "Num", "Number", -1), 4);
+  EXPECT_EQ(WindowsString(path, "1", "IP"), "10.0.0.5");
+  WritePrivateProfileStringA("1", "Sport", "81", path.c_str());
+  WritePrivateProfileStringA("2", "IP", "10.0.0.6", path.c_str());
+  EXPECT_EQ(store.ReadMappingEntry(1, 0, 128).remotePort, 81);
+  EXPECT_EQ(store.ReadMappingEntry(2, 0, 128).remoteIp, "10.0.0.6");
+  EXPECT_EQ(store.ReadMappingCount(-1), 4);
+  EXPECT_EQ(ReadBytes(dir / "setting.ini").substr(0, 4), std::string("\xFF\xFE;\0", 4));
+}
+
 TEST(WindowsProfile, OddFilesReadTheSameThroughWindows) {
   const std::vector<std::string> files = {
       "[1]\r\nIP\r\nCport\r\n[2\r\nSport=1\r\n",
