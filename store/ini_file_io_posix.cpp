@@ -78,9 +78,14 @@ std::atomic<unsigned> g_tempCounter{0};
 
 ReadResult ReadWholeFile(const fs::path& path, std::string* bytes) {
   bytes->clear();
-  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  // Non-blocking, so a FIFO or device at the name cannot hang the open.
+  FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
   if (!fd.Valid()) {
     return (errno == ENOENT || errno == ENOTDIR) ? ReadResult::kMissing : ReadResult::kFailed;
+  }
+  struct stat st {};
+  if (::fstat(fd.Get(), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return ReadResult::kFailed;
   }
   char buffer[8192];
   for (;;) {

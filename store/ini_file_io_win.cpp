@@ -100,13 +100,20 @@ bool ReplaceWholeFile(const fs::path& path, std::string_view bytes) {
     return false;
   }
 
+  // The replacement keeps the old file's hidden and system marks.
+  DWORD kept =
+      attrs == INVALID_FILE_ATTRIBUTES
+          ? 0
+          : attrs & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+  if (kept == 0) {
+    kept = FILE_ATTRIBUTE_NORMAL;
+  }
   std::wstring temp;
   HANDLE tempHandle = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && tempHandle == INVALID_HANDLE_VALUE; ++attempt) {
     temp = target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
            std::to_wstring(g_tempCounter++);
-    tempHandle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    tempHandle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kept, nullptr);
     if (tempHandle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
       return false;

@@ -8,6 +8,7 @@
 #ifndef _WIN32
 #include <grp.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -159,6 +160,17 @@ TEST(FileSafety, WriteFailingPartWayKeepsTheOldFileWhole) {
   EXPECT_EQ(CountEntries(dir.Path()), 1);
   EXPECT_TRUE(ini::ReplaceWholeFile(path, bigger));
   EXPECT_EQ(ReadBytes(path), bigger);
+}
+
+TEST(FileSafety, FifoAtTheNameDoesNotHangAndIsKept) {
+  TempDir dir;
+  fs::path path = dir / "setting.ini";
+  ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+  MappingStore store(path);
+  EXPECT_EQ(store.ReadMappingCount(-1), -1);
+  store.CreateMappingFile();
+  EXPECT_EQ(fs::status(path).type(), fs::file_type::fifo);
+  EXPECT_EQ(CountEntries(dir.Path()), 1);
 }
 
 TEST(FileSafety, ReplacementKeepsPermissionsAndSymbolicLinks) {

@@ -100,6 +100,19 @@ TEST(WindowsProfile, FilesWeWriteReadTheSameThroughWindows) {
   EXPECT_EQ(WindowsInt(path, "3", "Sport", 0), 3);
 }
 
+TEST(WindowsProfile, ReplacementKeepsTheHiddenMark) {
+  TempDir dir;
+  std::wstring path = (dir / "setting.ini").wstring();
+  WriteBytes(dir / "setting.ini", "[Num]\r\nNumber=1\r\n");
+  ASSERT_TRUE(SetFileAttributesW(path.c_str(), FILE_ATTRIBUTE_HIDDEN));
+  if (!(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN)) {
+    GTEST_SKIP() << "this file system keeps no hidden mark";
+  }
+  MappingStore(dir / "setting.ini").WriteMappingCount(2);
+  EXPECT_EQ(MappingStore(dir / "setting.ini").ReadMappingCount(-1), 2);
+  EXPECT_TRUE(GetFileAttributesW(path.c_str()) & FILE_ATTRIBUTE_HIDDEN);
+}
+
 TEST(WindowsProfile, Utf16FilesWorkBothWays) {
   TempDir dir;
   std::string path = (dir / "setting.ini").string();
