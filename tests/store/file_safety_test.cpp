@@ -63,18 +63,6 @@ void RunWithoutPrivileges(const fs::path& dir, const std::function<void()>& writ
 #endif
 }
 
-TEST(FileSafety, RepeatedWritesLeaveNoTemporaryFiles) {
-  TempDir dir;
-  MappingStore store(dir / "setting.ini");
-  store.CreateMappingFile();
-  for (int i = 1; i <= 20; ++i) {
-    store.WriteMappingCount(i);
-    store.WriteMappingEntry(i, {std::to_string(i), "1.2.3.4", "5"});
-  }
-  EXPECT_EQ(CountEntries(dir.Path()), 1);
-  EXPECT_EQ(store.ReadMappingCount(-1), 20);
-}
-
 TEST(FileSafety, ReadOnlyFileIsLeftAsItWas) {
   TempDir dir;
   fs::path path = dir / "setting.ini";

@@ -93,17 +93,6 @@ TEST_F(MappingStoreTest, PortsReadAsTheirLeadingDigitsAndAddressesAreCutToTheBuf
   EXPECT_EQ(odd.remotePort, 0);
 }
 
-TEST_F(MappingStoreTest, ModifyRewritesThePairInPlaceAndKeepsTheCount) {
-  store.CreateMappingFile();
-  Add({"8080", "192.168.1.20", "80"});
-  Add({"3389", "10.0.0.5", "3389"});
-  store.WriteMappingEntry(1, {"081", "10.1.1.1", "8081"});
-  EXPECT_EQ(ReadBytes(path),
-            "[Num]\r\nNumber=2\r\nQueldaUrlList=\r\n"
-            "[1]\r\nCport=081\r\nIP=10.1.1.1\r\nSport=8081\r\n"
-            "[2]\r\nCport=3389\r\nIP=10.0.0.5\r\nSport=3389\r\n");
-}
-
 TEST_F(MappingStoreTest, DeletingTheFirstOfThreeCopiesTheLastAsPlainDecimal) {
   store.CreateMappingFile();
   Add({"8080", "192.168.1.20", "80"});
@@ -150,15 +139,6 @@ TEST_F(MappingStoreTest, HandEditsBetweenOperationsAreSeenAndKept) {
   std::string expected = edited;
   expected.replace(expected.find("9090 ; by hand"), 14, "7070");
   EXPECT_EQ(ReadBytes(path), expected);
-}
-
-TEST_F(MappingStoreTest, NamesMatchWithoutRegardToCase) {
-  WriteBytes(path, "[nUm]\r\nnumber=5\r\n[1]\r\ncPORT=1\r\nip=9.9.9.9\r\nsport=2\r\n");
-  EXPECT_EQ(store.ReadMappingCount(-1), 5);
-  EXPECT_EQ(store.ReadMappingEntry(1, 0, 128).remoteIp, "9.9.9.9");
-  store.WriteMappingCount(6);
-  store.WriteMappingEntry(1, {"3", "8.8.8.8", "4"});
-  EXPECT_EQ(ReadBytes(path), "[nUm]\r\nnumber=6\r\n[1]\r\ncPORT=3\r\nip=8.8.8.8\r\nsport=4\r\n");
 }
 
 }  // namespace
