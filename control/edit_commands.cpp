@@ -23,6 +23,15 @@ int SelectedRow(const IMappingView& view) {
 
 }  // namespace
 
+// After the file lost rows behind the list's back: show the file as it is and
+// end the relays of sections it no longer counts.
+void MappingController::ShowFileAsItIs(int count) {
+  m_view.DeleteAllRows();
+  LoadMappingList();
+  if (m_bRunning)
+    RetireRelaysAbove(m_tables, count);
+}
+
 void MappingController::AddMapping() {
   MappingEntry entry{"80", "127.0.0.1", "80"};
   if (!m_view.RunEditor(entry))
@@ -92,11 +101,8 @@ void MappingController::ModifyMapping() {
   const int n = ClampPairCount(m_store.ReadMappingCount(-1));
   if (s > n) {
     // The row is no longer in the file: writing it would store a pair nobody
-    // sees. Show the file as it is, and end relays it no longer counts.
-    m_view.DeleteAllRows();
-    LoadMappingList();
-    if (m_bRunning)
-      RetireRelaysAbove(m_tables, n);
+    // sees.
+    ShowFileAsItIs(n);
     return;
   }
   const int t = m_bRunning ? RelayIndexOf(m_tables, s) : 0;
@@ -129,11 +135,8 @@ void MappingController::DeleteMapping() {
   const int n = ClampPairCount(m_store.ReadMappingCount(-1));
   if (n < a) {
     // The file no longer holds the row (removed, or its count lowered by
-    // hand): nothing to copy or count down. Show the file as it is.
-    m_view.DeleteAllRows();
-    LoadMappingList();
-    if (m_bRunning)
-      RetireRelaysAbove(m_tables, n);
+    // hand): nothing to copy or count down.
+    ShowFileAsItIs(n);
     return;
   }
   if (n == a) {

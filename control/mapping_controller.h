@@ -28,6 +28,8 @@ class MappingController {
   bool IsRunning() const { return m_bRunning; }
 
  private:
+  void ShowFileAsItIs(int count);
+
   IMappingView& m_view;
   MappingStore& m_store;
   RelaySlotTables& m_tables;

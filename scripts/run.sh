@@ -31,30 +31,19 @@ cleanup() {
   wait 2>/dev/null || true
 }
 trap cleanup EXIT
+. "$root/scripts/wine-common.sh"
 trap 'exit 130' INT TERM
 
 if [ -z "${DISPLAY:-}" ]; then
-  for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then disp=$n; break; fi
-  done
-  Xvfb ":$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$disp"
-  for _ in $(seq 100); do [ -e "/tmp/.X11-unix/X$disp" ] && break; sleep 0.05; done
+  start_virtual_display
   echo "run: no display; started a virtual one at $DISPLAY"
 fi
 
 # Wine settings: a bitmap CJK face for the dialogs' 宋体 (as crisp as on
 # Windows), and, on a virtual display without a window manager, frames and
 # captions drawn by Wine itself.
-export WINEPREFIX="${WINEPREFIX:-$HOME/.cache/vexhold/wine}"
-export WINEDEBUG="${WINEDEBUG:--all}"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "run: preparing the Wine prefix $WINEPREFIX (first run only)"
-  mkdir -p "$WINEPREFIX"
-  wineboot -i >/dev/null 2>&1
-  wineserver -w
-fi
+[ -f "${WINEPREFIX:-$HOME/.cache/vexhold/wine}/system.reg" ] || echo "run: preparing the Wine prefix (the first run takes a while)"
+prepare_wine_prefix
 winereg() { LANG=zh_CN.UTF-8 LC_ALL=zh_CN.UTF-8 wine reg "$@" >/dev/null 2>&1 || true; }
 for face in 宋体 SimSun; do
   winereg add 'HKCU\Software\Wine\Fonts\Replacements' /v "$face" /t REG_SZ /d "WenQuanYi Zen Hei Sharp" /f

@@ -39,13 +39,9 @@ windows() {
   cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs" || return 1
   # One virtual display and one Wine prefix for the whole run.
   export WINEPREFIX="$root/build/windows/wineprefix"
-  local disp xvfb_pid rc
-  for n in $(seq 90 199); do
-    if [ ! -e "/tmp/.X11-unix/X$n" ] && [ ! -e "/tmp/.X$n-lock" ]; then disp=$n; break; fi
-  done
-  Xvfb ":$disp" -screen 0 1280x800x24 -nolisten tcp >/dev/null 2>&1 &
-  xvfb_pid=$!
-  export DISPLAY=":$disp"
+  local xvfb_pid="" rc
+  . scripts/wine-common.sh
+  start_virtual_display || return 1
   ctest --preset windows
   rc=$?
   wineserver -k 2>/dev/null
