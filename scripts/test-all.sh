@@ -50,6 +50,13 @@ windows() {
   return $rc
 }
 
+format() {
+  local bad
+  bad=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run 2>&1 | grep -c 'warning:')
+  [ "$bad" -eq 0 ] || { echo "clang-format would change $bad places"; return 1; }
+}
+
+stage format format
 stage linux native linux
 stage linux-asan native linux-asan
 stage linux-tsan native linux-tsan
