@@ -9,15 +9,14 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-#include "platform/fault_injection.h"
 #include "platform/socket.h"
 #include "platform/socket_error.h"
+#include "platform/socket_sockaddr.h"
+#include "platform/socket_system.h"
 
 namespace vx::net {
 
 namespace {
-
-thread_local int t_lastError = 0;
 
 int MapErrno(int e) {
   switch (e) {
@@ -97,22 +96,9 @@ int MapErrno(int e) {
 }
 
 // Captures errno right after the failing call.
-int Fail() {
-  t_lastError = MapErrno(errno);
+int Fail(int e = errno) {
+  SetLastSocketError(MapErrno(e));
   return kSocketError;
-}
-
-int Injected(int code) {
-  t_lastError = code;
-  return kSocketError;
-}
-
-sockaddr_in ToSockaddr(const SocketAddress& a) {
-  sockaddr_in sa{};
-  sa.sin_family = AF_INET;
-  sa.sin_addr.s_addr = a.addr;
-  sa.sin_port = htons(a.port);
-  return sa;
 }
 
 Socket NewSocket(int protocol) {
@@ -134,60 +120,34 @@ int FinishInterruptedConnect(Socket s) {
   socklen_t len = sizeof err;
   if (::getsockopt(s, SOL_SOCKET, SO_ERROR, &err, &len) < 0)
     return Fail();
-  if (err != 0) {
-    t_lastError = MapErrno(err);
-    return kSocketError;
-  }
+  if (err != 0)
+    return Fail(err);
   return 0;
 }
 
 }  // namespace
 
-void SetLastSocketError(int code) {
-  t_lastError = code;
-}
-int LastSocketError() {
-  return t_lastError;
+void Close(Socket s) {
+  ::close(s);
 }
 
+namespace sys {
+
 int Startup() {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kStartup))
-      return code;
-  }
   return 0;
 }
 
-void Cleanup() {
-  if (fault::Armed())
-    fault::Check(fault::Call::kCleanup);
-}
+void Cleanup() {}
 
-Socket CreateListenSocket() {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kListenSocket)) {
-      Injected(code);
-      return kInvalidSocket;
-    }
-  }
+Socket NewListenSocket() {
   return NewSocket(0);
 }
 
-Socket CreateStreamSocket() {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kStreamSocket)) {
-      Injected(code);
-      return kInvalidSocket;
-    }
-  }
+Socket NewStreamSocket() {
   return NewSocket(IPPROTO_TCP);
 }
 
 int Bind(Socket s, const SocketAddress& local) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kBind, s))
-      return Injected(code);
-  }
   int one = 1;
   ::setsockopt(s, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
   sockaddr_in sa = ToSockaddr(local);
@@ -197,20 +157,12 @@ int Bind(Socket s, const SocketAddress& local) {
 }
 
 int Listen(Socket s, int backlog) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kListen, s))
-      return Injected(code);
-  }
   if (::listen(s, backlog) < 0)
     return Fail();
   return 0;
 }
 
 int SetNonBlocking(Socket s) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kNonBlocking, s))
-      return Injected(code);
-  }
   int one = 1;
   if (::ioctl(s, FIONBIO, &one) < 0)
     return Fail();
@@ -218,27 +170,19 @@ int SetNonBlocking(Socket s) {
 }
 
 int Connect(Socket s, const SocketAddress& remote) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kConnect, s))
-      return Injected(code);
-  }
   sockaddr_in sa = ToSockaddr(remote);
   if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0)
     return 0;
   if (errno == EINTR)
     return FinishInterruptedConnect(s);
-  if (errno == EINPROGRESS)
-    return Injected(kErrWouldBlock);  // Windows' non-blocking answer
+  if (errno == EINPROGRESS) {
+    SetLastSocketError(kErrWouldBlock);  // Windows' non-blocking answer
+    return kSocketError;
+  }
   return Fail();
 }
 
 Socket Accept(Socket listener) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kAccept, listener)) {
-      Injected(code);
-      return kInvalidSocket;
-    }
-  }
   for (;;) {
     Socket s = ::accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
     if (s >= 0)
@@ -251,10 +195,6 @@ Socket Accept(Socket listener) {
 }
 
 int Send(Socket s, const void* data, std::uint32_t len, std::uint32_t* sent) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kSend, s, &len))
-      return Injected(code);
-  }
   ssize_t n;
   do {
     n = ::send(s, data, len, MSG_NOSIGNAL);
@@ -266,10 +206,6 @@ int Send(Socket s, const void* data, std::uint32_t len, std::uint32_t* sent) {
 }
 
 int Recv(Socket s, void* data, std::uint32_t len, std::uint32_t* received) {
-  if (fault::Armed()) {
-    if (int code = fault::Check(fault::Call::kRecv, s, &len))
-      return Injected(code);
-  }
   ssize_t n;
   do {
     n = ::recv(s, data, len, 0);
@@ -280,30 +216,10 @@ int Recv(Socket s, void* data, std::uint32_t len, std::uint32_t* received) {
   return 0;
 }
 
-void Close(Socket s) {
-  ::close(s);
+bool NameOf(Socket s, bool peer, SocketAddress* out) {
+  return peer ? QueryName<socklen_t>(::getpeername, s, out)
+              : QueryName<socklen_t>(::getsockname, s, out);
 }
 
-bool PeerAddress(Socket s, SocketAddress* peer) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getpeername(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0 || sa.sin_family != AF_INET) {
-    return false;
-  }
-  peer->addr = sa.sin_addr.s_addr;
-  peer->port = ntohs(sa.sin_port);
-  return true;
-}
-
-bool LocalAddress(Socket s, SocketAddress* local) {
-  sockaddr_in sa{};
-  socklen_t len = sizeof sa;
-  if (::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len) < 0 || sa.sin_family != AF_INET) {
-    return false;
-  }
-  local->addr = sa.sin_addr.s_addr;
-  local->port = ntohs(sa.sin_port);
-  return true;
-}
-
+}  // namespace sys
 }  // namespace vx::net

@@ -9,6 +9,11 @@
 
 namespace vx::net {
 
+class SocketSet;
+namespace sys {
+int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs);
+}  // namespace sys
+
 class SocketSet {
  public:
   // A relay's listening socket plus its 64 connection sockets.
@@ -34,7 +39,7 @@ class SocketSet {
   Socket At(int i) const { return m_sockets[i]; }
 
  private:
-  friend int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs);
+  friend int sys::WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs);
 
   Socket m_sockets[kCapacity];
   int m_count = 0;

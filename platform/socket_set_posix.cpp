@@ -3,9 +3,9 @@
 #include <chrono>
 #include <poll.h>
 
-#include "platform/fault_injection.h"
 #include "platform/socket_error.h"
 #include "platform/socket_set.h"
+#include "platform/socket_system.h"
 
 namespace vx::net {
 
@@ -33,14 +33,9 @@ int PollRetrying(pollfd* fds, int n, int timeoutMs) {
 
 }  // namespace
 
+namespace sys {
+
 int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs) {
-  if (fault::Armed()) {
-    Socket first = read != nullptr && read->m_count > 0 ? read->m_sockets[0] : kInvalidSocket;
-    if (int code = fault::Check(fault::Call::kWait, first)) {
-      SetLastSocketError(code);
-      return kSocketError;
-    }
-  }
   pollfd fds[2 * SocketSet::kCapacity];
   const int nr = read != nullptr ? read->m_count : 0;
   const int nw = write != nullptr ? write->m_count : 0;
@@ -82,5 +77,7 @@ int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs) {
     write->m_count = kept;
   return ready + kept;
 }
+
+}  // namespace sys
 
 }  // namespace vx::net

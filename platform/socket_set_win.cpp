@@ -3,9 +3,9 @@
 #include <winsock2.h>
 #include <windows.h>
 
-#include "platform/fault_injection.h"
 #include "platform/socket_error.h"
 #include "platform/socket_set.h"
+#include "platform/socket_system.h"
 
 static_assert(FD_SETSIZE >= vx::net::SocketSet::kCapacity, "fd_set must hold a full set");
 
@@ -21,14 +21,9 @@ void Fill(fd_set* fds, int count, const Socket* sockets) {
 
 }  // namespace
 
+namespace sys {
+
 int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs) {
-  if (fault::Armed()) {
-    Socket first = read != nullptr && read->m_count > 0 ? read->m_sockets[0] : kInvalidSocket;
-    if (int code = fault::Check(fault::Call::kWait, first)) {
-      SetLastSocketError(code);
-      return kSocketError;
-    }
-  }
   const int nr = read != nullptr ? read->m_count : 0;
   const int nw = write != nullptr ? write->m_count : 0;
   if (nr + nw == 0) {
@@ -61,4 +56,5 @@ int WaitForSockets(SocketSet* read, SocketSet* write, int timeoutMs) {
   return rc;
 }
 
+}  // namespace sys
 }  // namespace vx::net
