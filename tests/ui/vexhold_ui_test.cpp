@@ -319,6 +319,11 @@ TEST_F(VexholdUi, StartRelaysBytesCountsThemAndFollowsModifyDeleteAndStop) {
   EXPECT_FALSE(IsIconic(app.Main()));
   app.Screenshot(nullptr, Name("in-tray"));
 
+  // The relays listen a moment after the window hides.
+  ASSERT_TRUE(WaitFor([&] { return RoundTrip(p1, "probe", 1000) == "A:probe"; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return RoundTrip(p2, "probe", 1000) == "B:probe"; }, 5000ms));
+  EXPECT_TRUE(CellBecomes(0, 3, L"0", 2500ms));
+
   // Bytes flow both ways, and the open connection is counted within about a second.
   SOCKET held = INVALID_SOCKET;
   EXPECT_EQ(RoundTrip(p1, "ping", 3000, &held), "A:ping");
@@ -383,7 +388,9 @@ TEST_F(VexholdUi, EscEndsTheProgramWhileRelaysRun) {
   AddPair(std::to_wstring(port), "127.0.0.1", std::to_wstring(server.Port()));
   AppSession::Click(app.MainItem(kStart));
   ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms));
-  EXPECT_EQ(RoundTrip(port, "up", 3000), "E:up");
+  // The window hides once the relay has taken its parameters; it listens a
+  // moment later.
+  EXPECT_TRUE(WaitFor([&] { return RoundTrip(port, "up", 1000) == "E:up"; }, 5000ms));
   app.TrayNotify(WM_LBUTTONDBLCLK);
   ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
 
