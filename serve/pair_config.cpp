@@ -6,8 +6,6 @@
 #include "relay/slot_tables.h"
 #include "serve/messages.h"
 #include "store/mapping_store.h"
-#include "store/profile_file.h"
-#include "store/profile_int.h"
 
 namespace vx {
 
@@ -90,18 +88,25 @@ namespace vx {
 
 ServeConfig ReadServeConfig(MappingStore& store, bool createIfMissing) {
   ServeConfig config;
-  if (store.ReadMappingCount(-1) == -1) {
+  // One snapshot of the file for the count and every pair, so an edit saved
+  // in the middle cannot mix two versions.
+  MappingSnapshot snapshot = store.Load();
+  if (snapshot.Refused()) {
+    // Unreadable or too large: never created over, never rewritten.
+    config.problems.push_back(msg::FileUnusable(store.Path().u8string()));
+    config.problems.push_back(ReadFailureText(store.Path().u8string(), snapshot.Status()));
+    return config;
+  }
+  if (snapshot.ReadMappingCount(-1) == -1) {
     if (!createIfMissing) {
       config.problems.push_back(msg::FileUnusable(store.Path().u8string()));
       return config;
     }
     store.CreateMappingFile();
     config.created = true;
+    snapshot = store.Load();
   }
-  // One snapshot of the file for the count and every pair, so an edit saved
-  // in the middle cannot mix two versions.
-  ini::IniDocument doc = ini::LoadProfile(store.Path());
-  int count = ini::ProfileIntOr(doc.GetString("Num", "Number"), -1);
+  int count = snapshot.ReadMappingCount(-1);
   if (count == -1) {
     config.problems.push_back(msg::FileUnusable(store.Path().u8string()));
     return config;
@@ -117,13 +122,12 @@ ServeConfig ReadServeConfig(MappingStore& store, bool createIfMissing) {
   }
   std::map<std::uint16_t, int> firstSectionOfPort;
   for (int s = 1; s <= count; ++s) {
-    std::string name = std::to_string(s);
     ServePair pair;
     std::string problem;
     // A missing IP relays to 127.0.0.1, as everywhere else in the product.
-    if (!ValidatePair(s, doc.GetString(name, "Cport").value_or(""),
-                      doc.GetString(name, "IP").value_or("127.0.0.1"),
-                      doc.GetString(name, "Sport").value_or(""), &pair, &problem)) {
+    if (!ValidatePair(s, snapshot.RawValue(s, "Cport").value_or(""),
+                      snapshot.RawValue(s, "IP").value_or("127.0.0.1"),
+                      snapshot.RawValue(s, "Sport").value_or(""), &pair, &problem)) {
       config.problems.push_back(problem);
       continue;
     }

@@ -1,5 +1,9 @@
 #include "store/ini_document.h"
 
+#include <algorithm>
+#include <limits>
+#include <numeric>
+
 namespace vx::ini {
 
 namespace {
@@ -44,8 +48,25 @@ std::string_view Clean(std::string_view s) {
   return cut == std::string_view::npos ? s : s.substr(0, cut);
 }
 
-char FoldCase(char c) {
-  return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+unsigned char FoldCase(char c) {
+  return static_cast<unsigned char>((c >= 'A' && c <= 'Z') ? c - 'A' + 'a' : c);
+}
+
+// Byte order after folding ASCII case: the order of the section index.
+bool LessIgnoringCase(std::string_view a, std::string_view b) {
+  std::size_t n = std::min(a.size(), b.size());
+  for (std::size_t i = 0; i < n; ++i) {
+    unsigned char x = FoldCase(a[i]);
+    unsigned char y = FoldCase(b[i]);
+    if (x != y) {
+      return x < y;
+    }
+  }
+  return a.size() < b.size();
+}
+
+bool IsLineBreak(char c) {
+  return c == '\r' || c == '\n';
 }
 
 }  // namespace
@@ -84,47 +105,78 @@ IniDocument IniDocument::Parse(std::string_view bytes) {
     doc.m_bom = std::string(kUtf8Bom);
     bytes.remove_prefix(kUtf8Bom.size());
   }
-  while (!bytes.empty()) {
-    std::size_t brk = bytes.find_first_of("\r\n");
-    Line line;
-    if (brk == std::string_view::npos) {
-      line.text = std::string(bytes);
-      bytes = {};
-    } else {
-      std::size_t endSize = bytes.substr(brk, 2) == "\r\n" ? 2 : 1;
-      line.text = std::string(bytes.substr(0, brk));
-      line.end = std::string(bytes.substr(brk, endSize));
-      bytes.remove_prefix(brk + endSize);
-    }
-    doc.m_lines.push_back(std::move(line));
-  }
+  doc.m_text = std::string(bytes);
+  doc.Index();
   return doc;
 }
 
-std::size_t IniDocument::FindSection(std::string_view section) const {
-  for (std::size_t i = 0; i < m_lines.size(); ++i) {
-    std::optional<std::string_view> name = HeaderName(m_lines[i].text);
-    if (name && EqualsIgnoringCase(*name, section)) {
-      return i;
+std::size_t IniDocument::NextLine(std::size_t textEnd) const {
+  if (textEnd >= m_text.size()) {
+    return m_text.size();
+  }
+  bool crlf = m_text[textEnd] == '\r' && textEnd + 1 < m_text.size() && m_text[textEnd + 1] == '\n';
+  return textEnd + (crlf ? 2 : 1);
+}
+
+void IniDocument::Index() {
+  m_sections.clear();
+  m_keys.clear();
+  m_byName.clear();
+  if (m_text.size() > std::numeric_limits<std::uint32_t>::max()) {
+    return;
+  }
+  const std::string_view text(m_text);
+  std::size_t pos = 0;
+  while (pos < text.size()) {
+    std::size_t end = text.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) {
+      end = text.size();
     }
+    std::string_view line = text.substr(pos, end - pos);
+    if (std::optional<std::string_view> name = HeaderName(line)) {
+      const auto nameBegin = static_cast<std::uint32_t>(name->data() - text.data());
+      m_sections.push_back(Section{static_cast<std::uint32_t>(end), nameBegin,
+                                   nameBegin + static_cast<std::uint32_t>(name->size()),
+                                   static_cast<std::uint32_t>(m_keys.size())});
+    } else if (!m_sections.empty() && line.find('=') != std::string_view::npos) {
+      m_keys.push_back(Span{static_cast<std::uint32_t>(pos), static_cast<std::uint32_t>(end)});
+    }
+    pos = NextLine(end);
   }
-  return kNone;
+  m_byName.resize(m_sections.size());
+  std::iota(m_byName.begin(), m_byName.end(), 0u);
+  // Equal names keep file order, so the first section of a name comes first.
+  std::stable_sort(m_byName.begin(), m_byName.end(), [this](std::uint32_t a, std::uint32_t b) {
+    return LessIgnoringCase(SectionName(a), SectionName(b));
+  });
 }
 
-std::size_t IniDocument::SectionEnd(std::size_t header) const {
-  std::size_t i = header + 1;
-  while (i < m_lines.size() && !HeaderName(m_lines[i].text)) {
-    ++i;
-  }
-  return i;
+std::string_view IniDocument::SectionName(std::size_t section) const {
+  const Section& s = m_sections[section];
+  return std::string_view(m_text).substr(s.nameBegin, s.nameEnd - s.nameBegin);
 }
 
-std::size_t IniDocument::FindKey(std::size_t header, std::string_view key) const {
-  std::size_t end = SectionEnd(header);
-  for (std::size_t i = header + 1; i < end; ++i) {
+std::size_t IniDocument::FindSection(std::string_view section) const {
+  auto it = std::lower_bound(
+      m_byName.begin(), m_byName.end(), section,
+      [this](std::uint32_t s, std::string_view name) { return LessIgnoringCase(SectionName(s), name); });
+  if (it == m_byName.end() || !EqualsIgnoringCase(SectionName(*it), section)) {
+    return kNone;
+  }
+  return *it;
+}
+
+std::size_t IniDocument::KeysEnd(std::size_t section) const {
+  return section + 1 < m_sections.size() ? m_sections[section + 1].firstKey : m_keys.size();
+}
+
+std::size_t IniDocument::FindKey(std::size_t section, std::string_view key) const {
+  const std::string_view text(m_text);
+  for (std::size_t i = m_sections[section].firstKey, end = KeysEnd(section); i < end; ++i) {
     std::string_view name;
     std::string_view value;
-    if (SplitKey(m_lines[i].text, &name, &value) && EqualsIgnoringCase(name, key)) {
+    if (SplitKey(text.substr(m_keys[i].begin, m_keys[i].end - m_keys[i].begin), &name, &value) &&
+        EqualsIgnoringCase(name, key)) {
       return i;
     }
   }
@@ -143,27 +195,31 @@ std::optional<std::string> IniDocument::GetString(std::string_view section,
   }
   std::string_view name;
   std::string_view value;
-  SplitKey(m_lines[line].text, &name, &value);
+  SplitKey(std::string_view(m_text).substr(m_keys[line].begin, m_keys[line].end - m_keys[line].begin),
+           &name, &value);
   // The profile functions hand values over as C strings.
   value = value.substr(0, value.find('\0'));
   return std::string(Unquote(value));
 }
 
 std::string IniDocument::NewLineEnd() const {
-  for (const Line& line : m_lines) {
-    if (!line.end.empty()) {
-      return line.end;
-    }
+  std::size_t brk = m_text.find_first_of("\r\n");
+  if (brk == std::string::npos) {
+    return "\r\n";
   }
-  return "\r\n";
+  return m_text.substr(brk, NextLine(brk) - brk);
 }
 
-void IniDocument::InsertLine(std::size_t at, std::string text) {
+void IniDocument::InsertLine(std::size_t at, std::string_view text) {
   std::string end = NewLineEnd();
-  if (at > 0 && m_lines[at - 1].end.empty()) {
-    m_lines[at - 1].end = end;
+  std::string piece;
+  // A last line without a line end gets one before the new line.
+  if (at > 0 && at == m_text.size() && !IsLineBreak(m_text.back())) {
+    piece = end;
   }
-  m_lines.insert(m_lines.begin() + static_cast<std::ptrdiff_t>(at), Line{std::move(text), end});
+  piece.append(text);
+  piece += end;
+  m_text.insert(at, piece);
 }
 
 void IniDocument::SetString(std::string_view section, std::string_view key,
@@ -175,39 +231,26 @@ void IniDocument::SetString(std::string_view section, std::string_view key,
 
   std::size_t header = FindSection(section);
   if (header == kNone) {
-    InsertLine(m_lines.size(), "[" + std::string(section) + "]");
-    InsertLine(m_lines.size(), std::move(keyLine));
-    return;
-  }
-  std::size_t line = FindKey(header, key);
-  if (line != kNone) {
-    std::string& text = m_lines[line].text;
-    std::size_t keep = text.find('=') + 1;
-    while (keep < text.size() && IsBlank(text[keep])) {
+    InsertLine(m_text.size(), "[" + std::string(section) + "]");
+    InsertLine(m_text.size(), keyLine);
+  } else if (std::size_t line = FindKey(header, key); line != kNone) {
+    const Span span = m_keys[line];
+    std::size_t keep = m_text.find('=', span.begin) + 1;
+    while (keep < span.end && IsBlank(m_text[keep])) {
       ++keep;
     }
-    text.replace(keep, std::string::npos, value);
-    return;
+    m_text.replace(keep, span.end - keep, value);
+  } else {
+    const std::size_t first = m_sections[header].firstKey;
+    const std::size_t last = KeysEnd(header);
+    std::size_t after = last > first ? m_keys[last - 1].end : m_sections[header].headerEnd;
+    InsertLine(NextLine(after), keyLine);
   }
-  std::size_t after = header;
-  std::size_t end = SectionEnd(header);
-  for (std::size_t i = header + 1; i < end; ++i) {
-    std::string_view name;
-    std::string_view val;
-    if (SplitKey(m_lines[i].text, &name, &val)) {
-      after = i;
-    }
-  }
-  InsertLine(after + 1, std::move(keyLine));
+  Index();
 }
 
 std::string IniDocument::Serialize() const {
-  std::string out = m_bom;
-  for (const Line& line : m_lines) {
-    out += line.text;
-    out += line.end;
-  }
-  return out;
+  return m_bom + m_text;
 }
 
 }  // namespace vx::ini

@@ -1,4 +1,4 @@
-// An INI file held as its lines, read and edited with the results of the
+// An INI file held as its bytes, read and edited with the results of the
 // Windows private-profile functions, so that files written by either side
 // read back the same on the other.
 //
@@ -34,9 +34,17 @@
 // - Everything else, the byte-order mark and a missing final line end included,
 //   survives byte for byte. CR, LF and NUL would break the line structure, so a
 //   written name or value ends before the first of them.
+//
+// Cost: parsing is one pass over the bytes plus a sort of the section names;
+// besides the bytes themselves the document keeps 8 bytes per key line and 20
+// per section header, nothing for other lines. A lookup is a binary search for
+// the section and a scan of that section's keys. Offsets are 32-bit: a
+// document above 4 GiB keeps its bytes but finds nothing (the file reader
+// refuses far smaller files).
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -57,27 +65,36 @@ class IniDocument {
 
   std::string Serialize() const;
 
-  // The raw lines, for checks of what a write touched.
-  std::size_t LineCount() const { return m_lines.size(); }
-  std::string_view LineText(std::size_t i) const { return m_lines[i].text; }
-  std::string_view LineEnd(std::size_t i) const { return m_lines[i].end; }
-
  private:
-  struct Line {
-    std::string text;  // without its line end
-    std::string end;   // "\r\n", "\n", "\r", or "" for a last line without one
+  // A line's text without its line end, as offsets into m_text.
+  struct Span {
+    std::uint32_t begin;
+    std::uint32_t end;
+  };
+  struct Section {
+    std::uint32_t headerEnd;  // end of the header line's text
+    std::uint32_t nameBegin;  // the trimmed name inside the brackets
+    std::uint32_t nameEnd;
+    std::uint32_t firstKey;  // this section's key lines start here in m_keys
   };
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
+  void Index();
+  std::string_view SectionName(std::size_t section) const;
   std::size_t FindSection(std::string_view section) const;
-  // The first line after the section header at `header` that is another header.
-  std::size_t SectionEnd(std::size_t header) const;
-  std::size_t FindKey(std::size_t header, std::string_view key) const;
+  // One past the last key line of `section` in m_keys.
+  std::size_t KeysEnd(std::size_t section) const;
+  std::size_t FindKey(std::size_t section, std::string_view key) const;
+  // The offset just past the line end that follows the line text ending at `textEnd`.
+  std::size_t NextLine(std::size_t textEnd) const;
   std::string NewLineEnd() const;
-  void InsertLine(std::size_t at, std::string text);
+  void InsertLine(std::size_t at, std::string_view text);
 
   std::string m_bom;
-  std::vector<Line> m_lines;
+  std::string m_text;                   // everything after the byte-order mark
+  std::vector<Section> m_sections;      // in file order
+  std::vector<Span> m_keys;             // key lines inside sections, in file order
+  std::vector<std::uint32_t> m_byName;  // section indices by folded name, then file order
 };
 
 // Blank space as the profile functions skip it; ASCII only, no locale.

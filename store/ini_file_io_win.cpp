@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <string>
+#include <thread>
 
 #include "store/ini_file_io.h"
 
@@ -20,6 +21,11 @@ class FileHandle {
 
   HANDLE Get() const { return m_h; }
   bool Valid() const { return m_h != INVALID_HANDLE_VALUE; }
+  HANDLE Release() {
+    HANDLE h = m_h;
+    m_h = INVALID_HANDLE_VALUE;
+    return h;
+  }
   bool Close() {
     if (m_h == INVALID_HANDLE_VALUE) {
       return true;
@@ -64,24 +70,86 @@ bool WriteAll(HANDLE h, std::string_view bytes) {
   return true;
 }
 
+IoStatus LastError() {
+  return IoStatus::System(static_cast<int>(GetLastError()));
+}
+
+std::string Utf8(const wchar_t* text, int length) {
+  int n = WideCharToMultiByte(CP_UTF8, 0, text, length, nullptr, 0, nullptr, nullptr);
+  std::string out(static_cast<std::size_t>(n > 0 ? n : 0), '\0');
+  if (n > 0) {
+    WideCharToMultiByte(CP_UTF8, 0, text, length, out.data(), n, nullptr, nullptr);
+  }
+  return out;
+}
+
 std::atomic<unsigned> g_tempCounter{0};
 
 }  // namespace
 
-ReadResult ReadWholeFile(const fs::path& path, std::string* bytes) {
+std::string SystemErrorText(int code) {
+  const DWORD flags =
+      FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_MAX_WIDTH_MASK;
+  wchar_t text[512] = {};
+  // Chinese where the system has the message in Chinese, else its own language.
+  DWORD n = FormatMessageW(flags, nullptr, static_cast<DWORD>(code),
+                           MAKELANGID(LANG_CHINESE_SIMPLIFIED, SUBLANG_CHINESE_SIMPLIFIED), text,
+                           static_cast<DWORD>(std::size(text)), nullptr);
+  if (n == 0) {
+    n = FormatMessageW(flags, nullptr, static_cast<DWORD>(code), 0, text,
+                       static_cast<DWORD>(std::size(text)), nullptr);
+  }
+  while (n > 0 && (text[n - 1] == L' ' || text[n - 1] == L'\r' || text[n - 1] == L'\n')) {
+    --n;
+  }
+  if (n == 0) {
+    return "错误 " + std::to_string(code);
+  }
+  return Utf8(text, static_cast<int>(n));
+}
+
+fs::path ReplacementTarget(const fs::path& path) {
+  return path;
+}
+
+ReadResult ReadWholeFile(const fs::path& path, std::string* bytes, IoStatus* why) {
+  IoStatus ignored;
+  IoStatus& status = why != nullptr ? *why : ignored;
+  status = IoStatus();
   bytes->clear();
   FileHandle h(CreateFileW(ApiPath(path).c_str(), GENERIC_READ,
                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!h.Valid()) {
     DWORD err = GetLastError();
-    return (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) ? ReadResult::kMissing
-                                                                        : ReadResult::kFailed;
+    if (err == ERROR_FILE_NOT_FOUND || err == ERROR_PATH_NOT_FOUND) {
+      return ReadResult::kMissing;
+    }
+    // A folder at the name opens with "access denied".
+    DWORD attrs = GetFileAttributesW(ApiPath(path).c_str());
+    bool folder = attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY);
+    status = folder ? IoStatus::NotAFile() : IoStatus::System(static_cast<int>(err));
+    return ReadResult::kFailed;
   }
+  if (GetFileType(h.Get()) != FILE_TYPE_DISK) {
+    status = IoStatus::NotAFile();
+    return ReadResult::kFailed;
+  }
+  LARGE_INTEGER size{};
+  if (!GetFileSizeEx(h.Get(), &size)) {
+    status = LastError();
+    return ReadResult::kFailed;
+  }
+  if (static_cast<std::uint64_t>(size.QuadPart) > kMaxProfileBytes) {
+    status = IoStatus::TooLarge(static_cast<std::uint64_t>(size.QuadPart));
+    return ReadResult::kFailed;
+  }
+  bytes->reserve(static_cast<std::size_t>(size.QuadPart));
   char buffer[8192];
   for (;;) {
     DWORD got = 0;
     if (!ReadFile(h.Get(), buffer, sizeof buffer, &got, nullptr)) {
+      status = LastError();
       bytes->clear();
       return ReadResult::kFailed;
     }
@@ -89,15 +157,23 @@ ReadResult ReadWholeFile(const fs::path& path, std::string* bytes) {
       return ReadResult::kRead;
     }
     bytes->append(buffer, got);
+    if (bytes->size() > kMaxProfileBytes) {
+      status = IoStatus::TooLarge(bytes->size());
+      bytes->clear();
+      bytes->shrink_to_fit();
+      return ReadResult::kFailed;
+    }
   }
 }
 
-bool ReplaceWholeFile(const fs::path& path, std::string_view bytes) {
+IoStatus ReplaceWholeFile(const fs::path& path, std::string_view bytes) {
   std::wstring target = ApiPath(path);
   DWORD attrs = GetFileAttributesW(target.c_str());
-  if (attrs != INVALID_FILE_ATTRIBUTES &&
-      (attrs & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DIRECTORY))) {
-    return false;
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_DIRECTORY)) {
+    return IoStatus::NotAFile();
+  }
+  if (attrs != INVALID_FILE_ATTRIBUTES && (attrs & FILE_ATTRIBUTE_READONLY)) {
+    return IoStatus::System(ERROR_ACCESS_DENIED);  // what a write into the file would meet
   }
 
   // The replacement keeps the old file's hidden and system marks.
@@ -111,31 +187,88 @@ bool ReplaceWholeFile(const fs::path& path, std::string_view bytes) {
   std::wstring temp;
   HANDLE tempHandle = INVALID_HANDLE_VALUE;
   for (int attempt = 0; attempt < 100 && tempHandle == INVALID_HANDLE_VALUE; ++attempt) {
-    temp = target + L".tmp-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-           std::to_wstring(g_tempCounter++);
+    temp = ApiPath(TemporaryPath(path, CurrentProcessId(), g_tempCounter++));
     tempHandle = CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, kept, nullptr);
     if (tempHandle == INVALID_HANDLE_VALUE && GetLastError() != ERROR_FILE_EXISTS &&
         GetLastError() != ERROR_ALREADY_EXISTS) {
-      return false;
+      return LastError();
     }
   }
   FileHandle h(tempHandle);
   if (!h.Valid()) {
-    return false;
+    return IoStatus::System(ERROR_FILE_EXISTS);
   }
-  bool ok = WriteAll(h.Get(), bytes) && FlushFileBuffers(h.Get());
-  ok = h.Close() && ok;
-  ok = ok && MoveFileExW(temp.c_str(), target.c_str(),
-                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!ok) {
+  DWORD error = 0;
+  if (!WriteAll(h.Get(), bytes) || !FlushFileBuffers(h.Get())) {
+    error = GetLastError();
+  }
+  if (!h.Close() && error == 0) {
+    error = GetLastError();
+  }
+  if (error == 0) {
+    error = static_cast<DWORD>(PassReplacementGate(path));
+  }
+  if (error == 0 && !MoveFileExW(temp.c_str(), target.c_str(),
+                                 MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    error = GetLastError();
+  }
+  if (error != 0) {
     DeleteFileW(temp.c_str());
+    return IoStatus::System(static_cast<int>(error));
   }
-  return ok;
+  return IoStatus();
 }
 
-void CreateEmptyFileIfMissing(const fs::path& path) {
-  FileHandle h(CreateFileW(ApiPath(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
-                           FILE_ATTRIBUTE_NORMAL, nullptr));
+IoStatus WriteLock::Acquire(const fs::path& target, std::chrono::milliseconds wait) {
+  Release();
+  const std::wstring lock = ApiPath(LockPath(target));
+  const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+  HANDLE h = CreateFileW(lock.c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
+                         FILE_ATTRIBUTE_HIDDEN, nullptr);
+  if (h == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    // A lock file others made, in a folder we may not write: reading suffices.
+    h = CreateFileW(lock.c_str(), GENERIC_READ, share, nullptr, OPEN_EXISTING, 0, nullptr);
+  }
+  if (h == INVALID_HANDLE_VALUE) {
+    return LastError();
+  }
+  FileHandle owned(h);
+  const auto deadline = std::chrono::steady_clock::now() + wait;
+  for (;;) {
+    OVERLAPPED at{};
+    if (LockFileEx(h, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &at)) {
+      m_handle = reinterpret_cast<std::intptr_t>(owned.Release());
+      return IoStatus();
+    }
+    if (GetLastError() != ERROR_LOCK_VIOLATION && GetLastError() != ERROR_IO_PENDING) {
+      return LastError();
+    }
+    if (std::chrono::steady_clock::now() >= deadline) {
+      return IoStatus::LockTimeout();
+    }
+    Sleep(2);
+  }
+}
+
+void WriteLock::Release() {
+  if (m_handle != kNoHandle) {
+    CloseHandle(reinterpret_cast<HANDLE>(m_handle));  // also ends the lock
+    m_handle = kNoHandle;
+  }
+}
+
+unsigned long CurrentProcessId() {
+  return GetCurrentProcessId();
+}
+
+bool ProcessAlive(unsigned long pid) {
+  HANDLE h = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (h == nullptr) {
+    return GetLastError() != ERROR_INVALID_PARAMETER;  // access denied: it exists
+  }
+  bool alive = WaitForSingleObject(h, 0) == WAIT_TIMEOUT;
+  CloseHandle(h);
+  return alive;
 }
 
 }  // namespace vx::ini

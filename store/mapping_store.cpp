@@ -4,7 +4,6 @@
 #include <system_error>
 #include <utility>
 
-#include "store/ini_file_io.h"
 #include "store/profile_file.h"
 #include "store/profile_int.h"
 
@@ -35,62 +34,108 @@ std::string CutToCapacity(std::string text, int capacity) {
 
 }  // namespace
 
-MappingStore::MappingStore(std::filesystem::path iniPath) : m_path(std::move(iniPath)) {}
-
-int MappingStore::ReadMappingCount(int defaultValue) const {
-  ini::IniDocument doc = ini::LoadProfile(m_path);
-  return ini::ProfileIntOr(doc.GetString(kCountSection, kCountKey), defaultValue);
+int MappingReads::ReadMappingCount(int defaultValue) const {
+  return ini::ProfileIntOr(Doc().GetString(kCountSection, kCountKey), defaultValue);
 }
 
-void MappingStore::WriteMappingCount(int n) {
-  ini::UpdateProfile(m_path, [n](ini::IniDocument& doc) {
-    doc.SetString(kCountSection, kCountKey, std::to_string(n));
+StoredMapping MappingReads::ReadMappingEntry(int section, int portDefault,
+                                             int addressCapacity) const {
+  std::string name = SectionName(section);
+  StoredMapping m;
+  m.localPort = ini::ProfileIntOr(Doc().GetString(name, kLocalPortKey), portDefault);
+  m.remoteIp =
+      CutToCapacity(Doc().GetString(name, kAddressKey).value_or(kDefaultAddress), addressCapacity);
+  m.remotePort = ini::ProfileIntOr(Doc().GetString(name, kRemotePortKey), portDefault);
+  return m;
+}
+
+std::optional<std::string> MappingReads::RawValue(int section, const char* key) const {
+  return Doc().GetString(SectionName(section), key);
+}
+
+void MappingEdit::WriteMappingCount(int n) {
+  m_doc.SetString(kCountSection, kCountKey, std::to_string(n));
+}
+
+void MappingEdit::WriteMappingEntry(int section, const MappingEntry& entry) {
+  std::string name = SectionName(section);
+  m_doc.SetString(name, kLocalPortKey, entry.localPort);
+  m_doc.SetString(name, kAddressKey, entry.remoteIp);
+  m_doc.SetString(name, kRemotePortKey, entry.remotePort);
+}
+
+void MappingEdit::CopyMappingSection(int from, int to) {
+  std::string source = SectionName(from);
+  std::string target = SectionName(to);
+  int localPort = ini::ProfileIntOr(m_doc.GetString(source, kLocalPortKey), -1);
+  m_doc.SetString(target, kLocalPortKey, std::to_string(localPort));
+  std::string address =
+      CutToCapacity(m_doc.GetString(source, kAddressKey).value_or(kDefaultAddress), 128);
+  m_doc.SetString(target, kAddressKey, address);
+  int remotePort = ini::ProfileIntOr(m_doc.GetString(source, kRemotePortKey), -1);
+  m_doc.SetString(target, kRemotePortKey, std::to_string(remotePort));
+}
+
+void MappingEdit::CreateMappingFile() {
+  m_doc.SetString(kCountSection, kCountKey, "0");
+  m_doc.SetString(kCountSection, kUrlListKey, "");
+}
+
+MappingStore::MappingStore(std::filesystem::path iniPath) : m_path(std::move(iniPath)) {}
+
+MappingSnapshot MappingStore::Load() const {
+  ini::LoadedProfile loaded = ini::LoadProfile(m_path);
+  MappingSnapshot snapshot;
+  snapshot.m_doc = std::move(loaded.text.Document());
+  snapshot.m_status = loaded.status;
+  snapshot.m_missing = loaded.result == ini::ReadResult::kMissing;
+  return snapshot;
+}
+
+ini::IoStatus MappingStore::Update(const std::function<bool(MappingEdit&)>& edit) {
+  return ini::UpdateProfile(m_path, [&](ini::IniDocument& doc) {
+    MappingEdit mapping(doc);
+    return edit(mapping);
   });
+}
+
+int MappingStore::ReadMappingCount(int defaultValue) const {
+  return Load().ReadMappingCount(defaultValue);
 }
 
 StoredMapping MappingStore::ReadMappingEntry(int section, int portDefault,
                                              int addressCapacity) const {
-  ini::IniDocument doc = ini::LoadProfile(m_path);
-  std::string name = SectionName(section);
-  StoredMapping m;
-  m.localPort = ini::ProfileIntOr(doc.GetString(name, kLocalPortKey), portDefault);
-  m.remoteIp =
-      CutToCapacity(doc.GetString(name, kAddressKey).value_or(kDefaultAddress), addressCapacity);
-  m.remotePort = ini::ProfileIntOr(doc.GetString(name, kRemotePortKey), portDefault);
-  return m;
+  return Load().ReadMappingEntry(section, portDefault, addressCapacity);
+}
+
+ini::IoStatus MappingStore::WriteMappingCount(int n) {
+  return Update([n](MappingEdit& e) {
+    e.WriteMappingCount(n);
+    return true;
+  });
 }
 
 // The three keys reach the file in one replacement, in their usual order, so a
 // pair is never stored half old and half new.
-void MappingStore::WriteMappingEntry(int section, const MappingEntry& entry) {
-  std::string name = SectionName(section);
-  ini::UpdateProfile(m_path, [&](ini::IniDocument& doc) {
-    doc.SetString(name, kLocalPortKey, entry.localPort);
-    doc.SetString(name, kAddressKey, entry.remoteIp);
-    doc.SetString(name, kRemotePortKey, entry.remotePort);
+ini::IoStatus MappingStore::WriteMappingEntry(int section, const MappingEntry& entry) {
+  return Update([&](MappingEdit& e) {
+    e.WriteMappingEntry(section, entry);
+    return true;
   });
 }
 
 // Read and written in one step, so a hand edit cannot slip in between.
-void MappingStore::CopyMappingSection(int from, int to) {
-  std::string source = SectionName(from);
-  std::string target = SectionName(to);
-  ini::UpdateProfile(m_path, [&](ini::IniDocument& doc) {
-    int localPort = ini::ProfileIntOr(doc.GetString(source, kLocalPortKey), -1);
-    doc.SetString(target, kLocalPortKey, std::to_string(localPort));
-    std::string address =
-        CutToCapacity(doc.GetString(source, kAddressKey).value_or(kDefaultAddress), 128);
-    doc.SetString(target, kAddressKey, address);
-    int remotePort = ini::ProfileIntOr(doc.GetString(source, kRemotePortKey), -1);
-    doc.SetString(target, kRemotePortKey, std::to_string(remotePort));
+ini::IoStatus MappingStore::CopyMappingSection(int from, int to) {
+  return Update([&](MappingEdit& e) {
+    e.CopyMappingSection(from, to);
+    return true;
   });
 }
 
-void MappingStore::CreateMappingFile() {
-  ini::CreateEmptyFileIfMissing(m_path);
-  ini::UpdateProfile(m_path, [](ini::IniDocument& doc) {
-    doc.SetString(kCountSection, kCountKey, "0");
-    doc.SetString(kCountSection, kUrlListKey, "");
+ini::IoStatus MappingStore::CreateMappingFile() {
+  return Update([](MappingEdit& e) {
+    e.CreateMappingFile();
+    return true;
   });
 }
 
@@ -101,6 +146,10 @@ std::filesystem::path DefaultMappingPath() {
     return std::filesystem::path("setting.ini");
   }
   return dir / "setting.ini";
+}
+
+std::string ReadFailureText(const std::string& name, const ini::IoStatus& status) {
+  return "读取 " + name + " 失败: " + ini::DescribeIoStatus(status);
 }
 
 }  // namespace vx

@@ -2,31 +2,39 @@
 
 #include <string>
 
-#include "store/ini_file_io.h"
-#include "store/profile_text.h"
-
 namespace vx::ini {
 
-IniDocument LoadProfile(const std::filesystem::path& path) {
+LoadedProfile LoadProfile(const std::filesystem::path& path) {
+  LoadedProfile loaded;
   std::string bytes;
-  if (ReadWholeFile(path, &bytes) != ReadResult::kRead) {
-    return IniDocument();
+  loaded.result = ReadWholeFile(path, &bytes, &loaded.status);
+  if (loaded.result == ReadResult::kRead) {
+    loaded.text = ProfileText::Decode(bytes);
   }
-  return ProfileText::Decode(bytes).Document();
+  return loaded;
 }
 
-bool UpdateProfile(const std::filesystem::path& path,
-                   const std::function<void(IniDocument&)>& edit) {
+IoStatus UpdateProfile(const std::filesystem::path& path,
+                       const std::function<bool(IniDocument&)>& edit) {
+  const std::filesystem::path target = ReplacementTarget(path);
+  WriteLock lock;
+  if (IoStatus locked = lock.Acquire(target, kWriteLockWait); !locked.Ok()) {
+    return locked;
+  }
+  RemoveStaleTemporaries(target);
   std::string before;
-  ReadResult read = ReadWholeFile(path, &before);
+  IoStatus readStatus;
+  ReadResult read = ReadWholeFile(path, &before, &readStatus);
   if (read == ReadResult::kFailed) {
-    return false;
+    return readStatus;
   }
   ProfileText text = ProfileText::Decode(before);
-  edit(text.Document());
+  if (!edit(text.Document())) {
+    return IoStatus();
+  }
   std::string after = text.Encode();
   if (read == ReadResult::kRead && after == before) {
-    return true;
+    return IoStatus();
   }
   return ReplaceWholeFile(path, after);
 }
