@@ -35,10 +35,12 @@
 //   survives byte for byte. CR, LF and NUL would break the line structure, so a
 //   written name or value ends before the first of them.
 //
-// Cost: parsing is one pass over the bytes plus a sort of the section names;
+// Cost: parsing is two passes over the bytes plus a sort of the section names;
 // besides the bytes themselves the document keeps 8 bytes per key line and 20
-// per section header, nothing for other lines. A lookup is a binary search for
-// the section and a scan of that section's keys. Offsets are 32-bit: a
+// per section header (its entry and its place in the name index), nothing for
+// other lines. A lookup is a binary search for
+// the section and a scan of that section's keys; a write moves the bytes and
+// the index behind it. Offsets are 32-bit: a
 // document above 4 GiB keeps its bytes but finds nothing (the file reader
 // refuses far smaller files).
 #pragma once
@@ -72,14 +74,17 @@ class IniDocument {
     std::uint32_t end;
   };
   struct Section {
-    std::uint32_t headerEnd;  // end of the header line's text
-    std::uint32_t nameBegin;  // the trimmed name inside the brackets
-    std::uint32_t nameEnd;
-    std::uint32_t firstKey;  // this section's key lines start here in m_keys
+    Span name;                // the trimmed name inside the brackets
+    std::uint32_t headerEnd;  // the end of the header line's text
+    std::uint32_t firstKey;   // this section's key lines start here in m_keys
   };
   static constexpr std::size_t kNone = static_cast<std::size_t>(-1);
 
   void Index();
+  // Calls header(name, line) for every header line and key(line) for every
+  // key line inside a section, in file order.
+  template <class OnHeader, class OnKey>
+  void ScanLines(OnHeader header, OnKey key) const;
   std::string_view SectionName(std::size_t section) const;
   std::size_t FindSection(std::string_view section) const;
   // One past the last key line of `section` in m_keys.
@@ -88,7 +93,11 @@ class IniDocument {
   // The offset just past the line end that follows the line text ending at `textEnd`.
   std::size_t NextLine(std::size_t textEnd) const;
   std::string NewLineEnd() const;
-  void InsertLine(std::size_t at, std::string_view text);
+  // Inserts `text` as a line at offset `at` (a line start or the end) and
+  // moves the index behind it; returns the new line's span, not yet indexed.
+  Span InsertLine(std::size_t at, std::string_view text);
+  // Moves every indexed line starting at or after `from` by `by` bytes.
+  void ShiftFrom(std::size_t from, std::int64_t by);
 
   std::string m_bom;
   std::string m_text;                   // everything after the byte-order mark

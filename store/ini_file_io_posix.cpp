@@ -127,7 +127,7 @@ std::string SystemErrorText(int code) {
   // Anything else: the C library's text, in Chinese when this machine has it.
   locale_t zh = ::newlocale(LC_MESSAGES_MASK, "zh_CN.UTF-8", static_cast<locale_t>(0));
   locale_t plain = ::newlocale(LC_MESSAGES_MASK, "C", static_cast<locale_t>(0));
-  std::string text = zh != static_cast<locale_t>(0) ? ::strerror_l(code, zh)
+  std::string text = zh != static_cast<locale_t>(0)      ? ::strerror_l(code, zh)
                      : plain != static_cast<locale_t>(0) ? ::strerror_l(code, plain)
                                                          : "";
   if (zh != static_cast<locale_t>(0)) {

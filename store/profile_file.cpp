@@ -36,6 +36,10 @@ IoStatus UpdateProfile(const std::filesystem::path& path,
   if (read == ReadResult::kRead && after == before) {
     return IoStatus();
   }
+  // Never write a file the next read would refuse.
+  if (after.size() > kMaxProfileBytes) {
+    return IoStatus::TooLarge(after.size());
+  }
   return ReplaceWholeFile(path, after);
 }
 

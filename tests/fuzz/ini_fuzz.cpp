@@ -13,6 +13,7 @@
 #include "store/ini_document.h"
 #include "store/profile_int.h"
 #include "store/profile_text.h"
+#include "tests/store/ini_line_model.h"
 
 namespace {
 
@@ -111,8 +112,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
   }
 
+  vx::ini::model::LineModel model(original);
+  for (std::size_t i = 0; i < probes.size(); ++i) {
+    Check(model.Get(probes[i].first, probes[i].second) == seen[i], "lookups match the line model");
+  }
   doc.SetString(section, key, value);
   std::string written = doc.Serialize();
+  model.Set(section, key, value);
+  Check(model.Bytes() == written, "the write matches the line model byte for byte");
   std::string encoded = text.Encode();
   vx::ini::ProfileText again = vx::ini::ProfileText::Decode(encoded);
   Check(again.Encode() == encoded, "the encoded file decodes back unchanged");
