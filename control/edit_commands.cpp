@@ -32,6 +32,13 @@ void MappingController::ShowFileAsItIs(int count) {
     RetireRelaysAbove(m_tables, count);
 }
 
+// Nothing was saved, so the relays stay exactly as they are.
+void MappingController::ShowSaveFailure(const ini::IoStatus& status) {
+  m_view.ShowAppMessage(msg::kSaveFailed + ini::DescribeIoStatus(status));
+  m_view.DeleteAllRows();
+  LoadMappingList();
+}
+
 void MappingController::AddMapping() {
   MappingEntry entry{"80", "127.0.0.1", "80"};
   if (!m_view.RunEditor(entry))
@@ -40,26 +47,41 @@ void MappingController::AddMapping() {
     m_view.ShowAppMessage(msg::kPortRange);
     return;
   }
-  // A text compare: 080 is not 80.
+  // By value: 080 would listen on the same port as 80.
   for (int i = 0, rows = m_view.RowCount(); i < rows; ++i) {
-    if (m_view.CellText(i, 0) == entry.localPort) {
+    if (SamePort(m_view.CellText(i, 0), entry.localPort)) {
       m_view.ShowAppMessage(msg::kAddDuplicate);
       return;
     }
   }
-  int n = m_store.ReadMappingCount(-1);
-  if (n >= kMaxPairs) {
+  // The capacity check, the count and the new section in one save: nothing
+  // can come between them, and the file never names a section it lacks.
+  int n = 0;
+  bool full = false;
+  const ini::IoStatus saved = m_store.Update([&](MappingEdit& file) {
+    n = file.ReadMappingCount(-1);
+    if (n >= kMaxPairs) {
+      full = true;
+      return false;
+    }
+    if (n < 0) {
+      // The file or its count is gone: it holds no pairs, as on a first run.
+      file.CreateMappingFile();
+      n = 0;
+    }
+    file.WriteMappingCount(n + 1);
+    file.WriteMappingEntry(n + 1, entry);
+    return true;
+  });
+  if (full) {
     m_view.ShowAppMessage(msg::kCapacityReached);
     return;
   }
-  if (n < 0) {
-    // The file or its count is gone: it holds no pairs, as on a first run.
-    m_store.CreateMappingFile();
-    n = 0;
+  if (!saved.Ok()) {
+    ShowSaveFailure(saved);
+    return;
   }
   const int s = n + 1;
-  m_store.WriteMappingCount(s);
-  m_store.WriteMappingEntry(s, entry);
   m_view.DeleteAllRows();
   LoadMappingList();
   if (!m_bRunning)
@@ -86,7 +108,7 @@ void MappingController::ModifyMapping() {
     return;
   }
   for (int i = 0, rows = m_view.RowCount(); i < rows; ++i) {
-    if (m_view.CellText(i, 0) != entry.localPort)
+    if (!SamePort(m_view.CellText(i, 0), entry.localPort))
       continue;
     if (i != r) {
       m_view.ShowAppMessage(msg::kModifyDuplicate);
@@ -98,17 +120,30 @@ void MappingController::ModifyMapping() {
     }
   }
   const int s = r + 1;
-  const int n = ClampPairCount(m_store.ReadMappingCount(-1));
-  if (s > n) {
-    // The row is no longer in the file: writing it would store a pair nobody
-    // sees.
+  int n = 0;
+  bool gone = false;
+  const ini::IoStatus saved = m_store.Update([&](MappingEdit& file) {
+    n = ClampPairCount(file.ReadMappingCount(-1));
+    if (s > n) {
+      // The row is no longer in the file: writing it would store a pair
+      // nobody sees.
+      gone = true;
+      return false;
+    }
+    file.WriteMappingEntry(s, entry);
+    return true;
+  });
+  if (gone) {
     ShowFileAsItIs(n);
+    return;
+  }
+  if (!saved.Ok()) {
+    ShowSaveFailure(saved);
     return;
   }
   const int t = m_bRunning ? RelayIndexOf(m_tables, s) : 0;
   if (t != 0)
     RequestStop(m_tables, s);
-  m_store.WriteMappingEntry(s, entry);
   m_view.DeleteAllRows();
   LoadMappingList();
   if (!m_bRunning)
@@ -129,18 +164,34 @@ void MappingController::DeleteMapping() {
   if (m_view.ShowNotice(msg::kConfirmDelete, kMbYesNo | kMbIconExclamation) != kIdYes)
     return;
   const int a = r + 1;
+  // The move of the last pair into the hole and the lower count in one save.
+  int n = 0;
+  bool gone = false;
+  const ini::IoStatus saved = m_store.Update([&](MappingEdit& file) {
+    n = ClampPairCount(file.ReadMappingCount(-1));
+    if (n < a) {
+      // The file no longer holds the row (removed, or its count lowered by
+      // hand): nothing to copy or count down.
+      gone = true;
+      return false;
+    }
+    if (n != a)
+      file.CopyMappingSection(n, a);
+    file.WriteMappingCount(n - 1);
+    return true;
+  });
+  if (!gone && !saved.Ok()) {
+    ShowSaveFailure(saved);
+    return;
+  }
   const int ta = m_bRunning ? RelayIndexOf(m_tables, a) : 0;
   if (ta != 0)
     RequestStop(m_tables, a);
-  const int n = ClampPairCount(m_store.ReadMappingCount(-1));
-  if (n < a) {
-    // The file no longer holds the row (removed, or its count lowered by
-    // hand): nothing to copy or count down.
+  if (gone) {
     ShowFileAsItIs(n);
     return;
   }
   if (n == a) {
-    m_store.WriteMappingCount(n - 1);
     m_view.DeleteAllRows();
     LoadMappingList();
     if (ta != 0) {
@@ -149,7 +200,6 @@ void MappingController::DeleteMapping() {
       m_tables.slotMap[ta] = 0;
     }
   } else {
-    m_store.CopyMappingSection(n, a);
     if (ta != 0)
       WaitStopped(m_tables, a, kEditStopPollMs);
     if (m_bRunning) {
@@ -167,7 +217,6 @@ void MappingController::DeleteMapping() {
       if (tn != 0)
         m_tables.slotMap[tn] = a;
     }
-    m_store.WriteMappingCount(n - 1);
     m_view.DeleteAllRows();
     LoadMappingList();
   }

@@ -14,8 +14,12 @@ class MappingController {
 
   // Window initialisation: table start values, list, button states.
   void Initialise();
+  // Once the window shows: a file that could not be read is reported (it is
+  // shown as empty and never rewritten).
+  void ReportStartProblems();
 
-  void LoadMappingList();
+  // Returns how the file's read went.
+  ini::IoStatus LoadMappingList();
   void RefreshConnectionCounts();
   void OnListClicked();  // NM_CLICK: enables Modify and Delete
 
@@ -29,11 +33,15 @@ class MappingController {
 
  private:
   void ShowFileAsItIs(int count);
+  // A save that did not happen: the reason, then the list as the file is.
+  void ShowSaveFailure(const ini::IoStatus& status);
+  void RefreshConnectionCounts(int n);
 
   IMappingView& m_view;
   MappingStore& m_store;
   RelaySlotTables& m_tables;
   bool m_bRunning = false;
+  ini::IoStatus m_startRead;
 };
 
 }  // namespace vx

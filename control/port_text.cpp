@@ -1,5 +1,6 @@
 #include "control/port_text.h"
 
+#include <cstdint>
 #include <cstdlib>
 
 namespace vx {
@@ -12,6 +13,11 @@ long PortTextValue(const std::string& text) {
 bool PortTextInRange(const std::string& text) {
   const long v = PortTextValue(text);
   return v >= 1 && v <= 65535;
+}
+
+bool SamePort(const std::string& a, const std::string& b) {
+  return static_cast<std::uint16_t>(PortTextValue(a)) ==
+         static_cast<std::uint16_t>(PortTextValue(b));
 }
 
 }  // namespace vx

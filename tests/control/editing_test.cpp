@@ -61,18 +61,45 @@ TEST_F(Editing, AddPresetsTheEditorAndCancelChangesNothing) {
   EXPECT_EQ(IniText(), before);
 }
 
-TEST_F(Editing, AddDuplicateIsATextCompareSo080IsNot80) {
+// By value: 080 listens on the same port as 80. Stored texts stay as typed.
+TEST_F(Editing, DuplicatePortsCompareByValueAndStoredTextsStayAsTyped) {
+  WritePairs({{"080", "10.0.0.1", "80"}, {"81", "10.0.0.2", "81"}});
   controller.Initialise();
-  Add({"80", "10.0.0.1", "80"});
-  Add({"80", "10.0.0.2", "81"});
-  EXPECT_EQ(view.appMessages, std::vector<std::string>{kAddDup});
+  EXPECT_EQ(view.rows[0][0], "80");
+  const std::string before = IniText();
+  Add({"80", "10.0.0.3", "82"});
+  Add({"00081", "10.0.0.3", "82"});
+  Modify(1, {"0080", "10.0.0.2", "81"});
+  EXPECT_EQ(view.appMessages, (std::vector<std::string>{kAddDup, kAddDup, kModDup}));
+  EXPECT_EQ(IniText(), before);
+
   view.ClearMessages();
-  Add({"080", "10.0.0.3", "82"});
+  Modify(0, {"80", "10.0.0.9", "80"});  // the row itself, in another spelling
+  Add({"082", "10.0.0.4", "83"});
   EXPECT_TRUE(view.appMessages.empty());
-  EXPECT_EQ(store.ReadMappingCount(-1), 2);
-  // Stored as typed, listed as the number it reads as.
-  EXPECT_NE(IniText().find("[2]\r\nCport=080\r\nIP=10.0.0.3\r\nSport=82\r\n"), std::string::npos);
-  EXPECT_EQ(view.rows[1][0], "80");
+  EXPECT_EQ(IniText(),
+            "[Num]\r\nNumber=3\r\n"
+            "[1]\r\nCport=80\r\nIP=10.0.0.9\r\nSport=80\r\n"
+            "[2]\r\nCport=81\r\nIP=10.0.0.2\r\nSport=81\r\n"
+            "[3]\r\nCport=082\r\nIP=10.0.0.4\r\nSport=83\r\n");
+  EXPECT_EQ(view.rows[2][0], "82");
+}
+
+// A file edited by hand to hold two rows on one port: a Modify of either row
+// that keeps the port runs into the other one.
+TEST_F(Editing, ModifyOfOneOfTwoHandEditedRowsOnOnePortSeesTheOther) {
+  WritePairs({{"080", "10.0.0.1", "80"}, {"80", "10.0.0.2", "81"}});
+  controller.Initialise();
+  const std::string before = IniText();
+  Modify(0, {"80", "10.0.0.5", "80"});
+  Modify(1, {"080", "10.0.0.6", "81"});
+  EXPECT_EQ(view.appMessages, (std::vector<std::string>{kModDup, kModDup}));
+  EXPECT_EQ(IniText(), before);
+  view.ClearMessages();
+  Modify(1, {"90", "10.0.0.6", "81"});
+  EXPECT_TRUE(view.appMessages.empty());
+  EXPECT_EQ(view.ListedPairs(),
+            (std::vector<MappingEntry>{{"80", "10.0.0.1", "80"}, {"90", "10.0.0.6", "81"}}));
 }
 
 TEST_F(Editing, AddWritesCountBeforeThePairAndStopsAt127) {

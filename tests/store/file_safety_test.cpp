@@ -6,24 +6,24 @@
 #include <string>
 
 #ifndef _WIN32
-#include <grp.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <csignal>
 #endif
 
 #include "store/ini_file_io.h"
 #include "store/mapping_store.h"
+#include "tests/store/restricted_process.h"
 #include "tests/store/temp_dir.h"
 
 namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::ChildOutcome;
 using testing::ReadBytes;
+using testing::RunWithoutPrivileges;
 using testing::TempDir;
 using testing::WriteBytes;
 
@@ -40,50 +40,20 @@ int CountEntries(const fs::path& dir) {
 const std::string kStored =
     "[Num]\r\nNumber=1\r\nQueldaUrlList=\r\n[1]\r\nCport=80\r\nIP=10.0.0.1\r\nSport=81\r\n";
 
-// Runs `writes` as an account that permission bits bind. As root, which they
-// do not bind, a child process gives up root for an ordinary account that owns
-// everything in `dir`.
-void RunWithoutPrivileges(const fs::path& dir, const std::function<void()>& writes) {
-#ifdef _WIN32
-  (void)dir;
-  writes();  // the read-only attribute binds every account
-#else
-  if (::geteuid() != 0) {
-    writes();
-    return;
-  }
-  const uid_t kNobody = 65534;
-  for (const fs::directory_entry& e : fs::recursive_directory_iterator(dir)) {
-    ASSERT_EQ(::lchown(e.path().c_str(), kNobody, kNobody), 0);
-  }
-  ASSERT_EQ(::chown(dir.c_str(), kNobody, kNobody), 0);
-  pid_t child = ::fork();
-  ASSERT_GE(child, 0);
-  if (child == 0) {
-    if (::setgroups(0, nullptr) != 0 || ::setgid(kNobody) != 0 || ::setuid(kNobody) != 0) {
-      ::_exit(2);
-    }
-    writes();
-    ::_exit(0);
-  }
-  int status = 0;
-  ASSERT_EQ(::waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "status " << status;
-#endif
-}
-
 TEST(FileSafety, ReadOnlyFileIsLeftAsItWas) {
   TempDir dir;
   fs::path path = dir / "setting.ini";
   WriteBytes(path, kStored);
   fs::permissions(path, fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  RunWithoutPrivileges(dir.Path(), [&] {
-    MappingStore store(path);
-    store.WriteMappingCount(2);
-    store.WriteMappingEntry(1, {"1", "2.2.2.2", "3"});
-    store.CreateMappingFile();
-  });
+  EXPECT_EQ(RunWithoutPrivileges(dir.Path(),
+                                 [&] {
+                                   MappingStore store(path);
+                                   return !store.WriteMappingCount(2).Ok() &&
+                                          !store.WriteMappingEntry(1, {"1", "2.2.2.2", "3"}).Ok() &&
+                                          !store.CreateMappingFile().Ok();
+                                 }),
+            ChildOutcome::kPassed);
   fs::permissions(path, fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(ReadBytes(path), kStored);
   EXPECT_EQ(CountEntries(dir.Path()), 1);
@@ -100,14 +70,14 @@ TEST(FileSafety, ReadOnlyDirectoryKeepsItsFileAndGetsNoNewOne) {
   WriteBytes(kept / "setting.ini", kStored);
   fs::permissions(kept, fs::perms::owner_write, fs::perm_options::remove);
   fs::permissions(fresh, fs::perms::owner_write, fs::perm_options::remove);
-  RunWithoutPrivileges(dir.Path(), [&] {
-    MappingStore(kept / "setting.ini").WriteMappingCount(5);
-    MappingStore first(fresh / "setting.ini");
-    first.CreateMappingFile();
-    if (first.ReadMappingCount(-1) != -1) {
-      ::_exit(3);
-    }
-  });
+  EXPECT_EQ(RunWithoutPrivileges(dir.Path(),
+                                 [&] {
+                                   MappingStore(kept / "setting.ini").WriteMappingCount(5);
+                                   MappingStore first(fresh / "setting.ini");
+                                   first.CreateMappingFile();
+                                   return first.ReadMappingCount(-1) == -1;
+                                 }),
+            ChildOutcome::kPassed);
   fs::permissions(kept, fs::perms::owner_write, fs::perm_options::add);
   fs::permissions(fresh, fs::perms::owner_write, fs::perm_options::add);
   EXPECT_EQ(ReadBytes(kept / "setting.ini"), kStored);
