@@ -86,6 +86,10 @@ int SetNonBlocking(Socket s) {
   return sys::SetNonBlocking(s);
 }
 
+int SetNoDelay(Socket s) {
+  return sys::SetNoDelay(s);
+}
+
 int Connect(Socket s, const SocketAddress& remote) {
   if (int code = FaultFor(fault::Call::kConnect, s))
     return Injected(code);

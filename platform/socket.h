@@ -80,6 +80,9 @@ int Bind(Socket s, const SocketAddress& local);
 int Listen(Socket s, int backlog);
 // ioctlsocket(FIONBIO, 1).
 int SetNonBlocking(Socket s);
+// setsockopt(IPPROTO_TCP, TCP_NODELAY, 1): small writes leave at once rather
+// than wait for the acknowledgement of earlier bytes.
+int SetNoDelay(Socket s);
 // Blocking connect (or non-blocking, if the socket is).
 int Connect(Socket s, const SocketAddress& remote);
 // accept with no address buffer.

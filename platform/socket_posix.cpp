@@ -169,6 +169,13 @@ int SetNonBlocking(Socket s) {
   return 0;
 }
 
+int SetNoDelay(Socket s) {
+  int one = 1;
+  if (::setsockopt(s, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one) < 0)
+    return Fail();
+  return 0;
+}
+
 int Connect(Socket s, const SocketAddress& remote) {
   sockaddr_in sa = ToSockaddr(remote);
   if (::connect(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0)

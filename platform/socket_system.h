@@ -19,6 +19,7 @@ Socket NewStreamSocket();
 int Bind(Socket s, const SocketAddress& local);
 int Listen(Socket s, int backlog);
 int SetNonBlocking(Socket s);
+int SetNoDelay(Socket s);
 int Connect(Socket s, const SocketAddress& remote);
 Socket Accept(Socket listener);
 int Send(Socket s, const void* data, std::uint32_t len, std::uint32_t* sent);

@@ -82,6 +82,14 @@ int SetNonBlocking(Socket s) {
   return 0;
 }
 
+int SetNoDelay(Socket s) {
+  BOOL one = TRUE;
+  if (::setsockopt(static_cast<SOCKET>(s), IPPROTO_TCP, TCP_NODELAY,
+                   reinterpret_cast<const char*>(&one), sizeof one) != 0)
+    return Fail();
+  return 0;
+}
+
 int Connect(Socket s, const SocketAddress& remote) {
   sockaddr_in sa = ToSockaddr(remote);
   if (::connect(static_cast<SOCKET>(s), reinterpret_cast<sockaddr*>(&sa), sizeof sa) != 0) {

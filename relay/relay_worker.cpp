@@ -1,6 +1,7 @@
 #include "relay/relay_worker.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 
 #include "platform/alert.h"
@@ -16,6 +17,10 @@ namespace vx {
 namespace {
 
 constexpr int kWaitMs = 1000;
+// After a failure for want of descriptors or buffers the waiting client stays
+// queued and the listener readable: the listener rests this long, so that the
+// loop does not spin and reports at most once a second.
+constexpr std::chrono::milliseconds kExhaustedRest{1000};
 constexpr unsigned kHandOverPollMs = 50;
 constexpr int kBacklog = 5;
 constexpr auto kRelaxed = std::memory_order_relaxed;
@@ -25,6 +30,13 @@ using Entry = std::atomic<std::int32_t>;
 bool HasPendingData(const ConnectionRecord* r) {
   return r->bytesSent < r->bytesHeld;
 }
+
+// WSAEMFILE (EMFILE, ENFILE) and WSAENOBUFS: nothing to do but wait.
+bool OutOfResources(int code) {
+  return code == net::kErrTooManyFiles || code == net::kErrNoBuffers;
+}
+
+using Clock = std::chrono::steady_clock;
 
 class Relay {
  public:
@@ -43,6 +55,11 @@ class Relay {
   void TransferScan();
   void RemovePair(int even);
   void EndServing();
+  // A socket or accept failure: reported, unless the listener is resting
+  // after such a failure already; one for want of resources rests it.
+  void SocketFailure(const char* format, int code);
+  bool ListenerResting() const { return Clock::now() < m_restUntil; }
+  int WaitMs() const;
 
   bool StopRequested();
   void AddToCount(int delta);
@@ -68,6 +85,7 @@ class Relay {
   net::SocketSet m_read;
   net::SocketSet m_write;
   int m_ready = 0;
+  Clock::time_point m_restUntil{};
 };
 
 Relay::Relay(const RelayStartBlock& block)
@@ -151,7 +169,7 @@ unsigned Relay::FailStartup() {
 unsigned Relay::Serve() {
   for (;;) {
     BuildSets();
-    const int ready = net::WaitForSockets(&m_read, &m_write, kWaitMs);
+    const int ready = net::WaitForSockets(&m_read, &m_write, WaitMs());
     if (ready == net::kSocketError) {
       Alert(kMsgSelectFailed, net::LastSocketError());
       EndServing();
@@ -174,7 +192,8 @@ unsigned Relay::Serve() {
 void Relay::BuildSets() {
   m_write.Clear();
   m_read.Clear();
-  m_read.Add(m_listener.Get());
+  if (!ListenerResting())
+    m_read.Add(m_listener.Get());
   for (int i = 0; i < m_table.count; i += 2) {
     const ConnectionRecord* client = m_table.records[i];
     const ConnectionRecord* server = m_table.records[i + 1];
@@ -201,7 +220,7 @@ void Relay::TakeConnection() {
   }
   const net::Socket server = net::CreateStreamSocket();
   if (server == net::kInvalidSocket) {
-    Alert(kMsgServerSocketFailed, net::LastSocketError());
+    SocketFailure(kMsgServerSocketFailed, net::LastSocketError());
     --m_ready;
     TurnAway();
     return;
@@ -215,7 +234,7 @@ void Relay::TakeConnection() {
   if (client == net::kInvalidSocket) {
     const int code = net::LastSocketError();
     if (code != net::kErrWouldBlock)
-      Alert(kMsgAcceptFailed, code);
+      SocketFailure(kMsgAcceptFailed, code);
     net::Close(server);
     return;
   }
@@ -224,6 +243,11 @@ void Relay::TakeConnection() {
     net::Close(server);
     return;
   }
+  // Small writes go out at once: a reply that spans more than one buffer
+  // would otherwise wait for the peer's delayed acknowledgement.
+  net::SetNoDelay(client);
+  if (connected)
+    net::SetNoDelay(server);
   AddToCount(1);
   if (AlertSink* sink = EventSink()) {
     ConnectionRecord* record = m_table.records[m_table.count - 2];
@@ -250,10 +274,32 @@ void Relay::TurnAway() {
   if (client == net::kInvalidSocket) {
     const int code = net::LastSocketError();
     if (code != net::kErrWouldBlock)
-      Alert(kMsgAcceptFailed, code);
+      SocketFailure(kMsgAcceptFailed, code);
     return;
   }
   net::Close(client);
+}
+
+void Relay::SocketFailure(const char* format, int code) {
+  if (!OutOfResources(code)) {
+    Alert(format, code);
+    return;
+  }
+  if (ListenerResting())
+    return;  // reported in this pass already
+  Alert(format, code);
+  // From when the report returns: in the window, from when the box is closed.
+  m_restUntil = Clock::now() + kExhaustedRest;
+}
+
+// While the listener rests the wait ends when the rest does, so that the
+// listener is watched again on time.
+int Relay::WaitMs() const {
+  if (!ListenerResting())
+    return kWaitMs;
+  const auto left =
+      std::chrono::duration_cast<std::chrono::milliseconds>(m_restUntil - Clock::now()).count() + 1;
+  return left < kWaitMs ? static_cast<int>(left) : kWaitMs;
 }
 
 void Relay::TransferScan() {
