@@ -1,10 +1,10 @@
 // relay_bench: one relay (started in-process through the start hand-over)
 // against a direct connection to the same local backend, in the same run:
 // bulk throughput with 1 and 32 connections (every byte verified), 1-byte
-// round-trip latency, and connections per second. Loopback only; every loop is
-// bounded in count and time.
+// round-trip latency, connections per second, and pipelined request/response.
+// Loopback only; every loop is bounded in count and time.
 //
-//   relay_bench [--quick] [--no-pin] [--relay-only] [--only bulk1,bulk32,rtt,cps1,cps8]
+//   relay_bench [--quick] [--no-pin] [--relay-only] [--only bulk1,bulk32,rtt,cps1,cps8,pipe]
 #include <dirent.h>
 #include <sched.h>
 #include <unistd.h>
@@ -21,6 +21,7 @@
 #include <vector>
 
 #include "bench/bench_net.h"
+#include "bench/pipeline_backend.h"
 #include "platform/alert.h"
 #include "platform/thread.h"
 #include "relay/relay_control.h"
@@ -44,6 +45,7 @@ class StderrAlerts : public AlertSink {
 
 RelaySlotTables g_tables;
 constexpr int kRelayIndex = 1;
+constexpr int kPipeRelayIndex = 2;
 int g_relayTid = 0;
 
 std::set<int> ThreadIds() {
@@ -81,7 +83,9 @@ struct Settings {
   int rttRounds = 20000;
   double cpsSeconds = 2.0;
   int cpsMax = 12000;
-  std::string only;  // comma-separated subset of bulk1,bulk32,rtt,cps1,cps8; empty: all
+  double pipeSeconds = 3.0;
+  int pipeMaxBatches = 200000;
+  std::string only;  // comma-separated subset of bulk1,bulk32,rtt,cps1,cps8,pipe; empty: all
   bool relayOnly = false;
 
   bool Wants(const std::string& step) const {
@@ -211,14 +215,72 @@ double ConnectionsPerSecond(std::uint16_t port, int concurrency, double seconds,
   return done.load() / Seconds(Clock::now() - t0);
 }
 
+// Pipelined request/response, as `redis-benchmark -c 16 -P 16` runs it: each
+// connection sends `depth` requests at once and waits for all their replies
+// (16 replies of 1000 bytes: more than one relay buffer), then the next batch.
+constexpr int kPipeConnections = 16;
+constexpr int kPipeDepth = 16;
+constexpr std::size_t kPipeReplyBytes = 1000;
+
+double PipelinedRequestsPerSecond(std::uint16_t port, double seconds, int maxBatches,
+                                  long long* failures) {
+  std::atomic<int> batches{0};
+  std::atomic<long long> failed{0};
+  std::atomic<int> ready{0};
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  Clock::time_point t0;
+  for (int c = 0; c < kPipeConnections; ++c) {
+    threads.emplace_back([&] {
+      int fd = ConnectLoopback(port, 5000);
+      SetNoDelay(fd);
+      const std::string requests(kPipeDepth * kRequestBytes, 'q');
+      std::vector<char> replies(kPipeDepth * kPipeReplyBytes);
+      auto batch = [&] {
+        return SendAll(fd, requests.data(), requests.size()) &&
+               RecvAll(fd, replies.data(), replies.size());
+      };
+      bool ok = fd >= 0;
+      for (int i = 0; ok && i < 20; ++i)
+        ok = batch();  // past the connection's first segments
+      ready.fetch_add(1);
+      while (!go.load())
+        std::this_thread::yield();
+      const auto deadline =
+          t0 + std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+      while (ok && Clock::now() < deadline && batches.fetch_add(1) < maxBatches)
+        ok = batch();
+      if (!ok)
+        failed.fetch_add(1);
+      CloseFd(fd);
+    });
+  }
+  while (ready.load() < kPipeConnections)
+    std::this_thread::yield();
+  t0 = Clock::now();
+  go = true;
+  for (auto& t : threads)
+    t.join();
+  const double elapsed = Seconds(Clock::now() - t0);
+  *failures += failed.load();
+  const int done = std::min(batches.load(), maxBatches);
+  return done * static_cast<double>(kPipeDepth) / elapsed;
+}
+
 struct Row {
   std::string name;
   double direct = 0, relay = 0;
   bool higherIsBetter = true;
 };
 
-void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
-            std::vector<Row>* rows, long long* failures) {
+struct Ports {
+  std::uint16_t target, relay;          // the bulk/echo backend and its relay
+  std::uint16_t pipeTarget, pipeRelay;  // the pipelined backend and its relay
+};
+
+void RunAll(const Ports& ports, const Settings& s, std::vector<Row>* rows, long long* failures) {
+  const std::uint16_t target = ports.target;
+  const std::uint16_t relayPort = ports.relay;
   auto both = [&](const std::string& name, bool higher,
                   const std::function<double(std::uint16_t)>& f) {
     Row r;
@@ -288,6 +350,17 @@ void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
       return v;
     });
   }
+  if (s.Wants("pipe")) {
+    Row r{"pipelined req/s c16 P16", 0, 0, true};
+    r.direct = s.relayOnly ? 0
+                           : PipelinedRequestsPerSecond(ports.pipeTarget, s.pipeSeconds,
+                                                        s.pipeMaxBatches, failures);
+    r.relay =
+        PipelinedRequestsPerSecond(ports.pipeRelay, s.pipeSeconds, s.pipeMaxBatches, failures);
+    rows->push_back(r);
+    std::fprintf(stderr, "  %-22s direct %10.1f  relay %10.1f\n", r.name.c_str(), r.direct,
+                 r.relay);
+  }
   for (const auto& [what, value] : cost)
     rows->push_back({what, 0, value, false});
 }
@@ -302,6 +375,7 @@ int Main(int argc, char** argv) {
       s.bulk32BytesEach = 2ull << 20;
       s.rttRounds = 2000;
       s.cpsSeconds = 0.5;
+      s.pipeSeconds = 1.0;
     } else if (a == "--no-pin") {
       pin = false;
     } else if (a == "--relay-only") {
@@ -311,7 +385,7 @@ int Main(int argc, char** argv) {
     } else {
       std::fprintf(stderr,
                    "usage: relay_bench [--quick] [--no-pin] [--relay-only] [--only "
-                   "bulk1,bulk32,rtt,cps1,cps8]\n");
+                   "bulk1,bulk32,rtt,cps1,cps8,pipe]\n");
       return 2;
     }
   }
@@ -327,7 +401,9 @@ int Main(int argc, char** argv) {
   if (pin)
     PinTo(0);
   Backend backend;
+  PipelineBackend pipeBackend(kPipeReplyBytes);
   std::uint16_t relayPort = FreePort();
+  std::uint16_t pipeRelayPort = FreePort();
   if (pin)
     PinTo(1);
   g_tables.relayState[kRelayIndex].store(RELAY_STOP);
@@ -344,6 +420,15 @@ int Main(int argc, char** argv) {
     if (!before.count(tid))
       g_relayTid = tid;
   }
+  // The pipelined case has a relay of its own, in front of its own backend.
+  g_tables.relayState[kPipeRelayIndex].store(RELAY_STOP);
+  RelayEndpoint pipeEndpoint = endpoint;
+  pipeEndpoint.localPort = pipeRelayPort;
+  pipeEndpoint.remotePort = pipeBackend.Port();
+  if (s.Wants("pipe") && !StartOneRelay(g_tables, kPipeRelayIndex, pipeEndpoint)) {
+    std::fprintf(stderr, "relay thread could not start\n");
+    return 1;
+  }
   if (pin)
     PinTo(0);
   SleepMs(200);  // past the hand-over and into its wait loop
@@ -352,10 +437,14 @@ int Main(int argc, char** argv) {
                relayPort, pin ? ", relay on CPU 1, load on CPU 0" : "");
   std::vector<Row> rows;
   long long failures = 0;
-  RunAll(backend.Port(), relayPort, s, &rows, &failures);
+  RunAll(Ports{backend.Port(), relayPort, pipeBackend.Port(), pipeRelayPort}, s, &rows, &failures);
 
   RequestStop(g_tables, kRelayIndex);
   WaitStopped(g_tables, kRelayIndex, 50);
+  if (s.Wants("pipe")) {
+    RequestStop(g_tables, kPipeRelayIndex);
+    WaitStopped(g_tables, kPipeRelayIndex, 50);
+  }
 
   std::printf("| measure | direct | relay | relay/direct |\n|---|---:|---:|---:|\n");
   for (const Row& r : rows) {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the relays the side-by-side benchmark compares against (benchmarking
-# only; the build and the tests do not need them). Does nothing when they are
+# Installs the relays the side-by-side benchmark compares against, and the
+# real programs of the pipelined case (benchmarking only; the build and the
+# tests do not need them). Does nothing when they are
 # all present.
 set -euo pipefail
 
@@ -16,6 +17,9 @@ elif ! nginx -V 2>&1 | grep -q -- '--with-stream' && [ ! -e /usr/lib/nginx/modul
 fi
 command -v ss >/dev/null || need+=(iproute2)
 command -v taskset >/dev/null || need+=(util-linux)
+# Real client and server for the pipelined request/response case.
+command -v redis-server >/dev/null || need+=(redis-server)
+command -v redis-benchmark >/dev/null || need+=(redis-tools)
 
 if [ ${#need[@]} -eq 0 ]; then
   echo "bench-setup: everything is installed"
@@ -29,7 +33,7 @@ $sudo apt-get install -y --no-install-recommends "${need[@]}" || {
   $sudo apt-get install -y --no-install-recommends "${need[@]}"
 }
 # The packages start their services; the benchmark runs its own instances.
-for svc in nginx haproxy rinetd; do
+for svc in nginx haproxy rinetd redis-server; do
   $sudo systemctl stop "$svc" 2>/dev/null || $sudo service "$svc" stop 2>/dev/null || true
 done
 echo "bench-setup: installed ${need[*]}"
