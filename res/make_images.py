@@ -106,7 +106,8 @@ def icon_shade(size):
 
 
 def hand_shade():
-    # 32 x 32 pixels; the tip of the index finger is at (5, 0).
+    # Laid out on 32 x 32 pixels, drawn at any size; the tip of the index
+    # finger is at (5, 0) of 32.
     s = 1 / 32.0
     index = capsule(5.5 * s, 2.5 * s, 5.5 * s, 17 * s, 2.5 * s)
     middle = capsule(10.3 * s, 11.5 * s, 10.3 * s, 18 * s, 2.3 * s)
@@ -175,9 +176,12 @@ def write_group(path, kind, images):
 
 def main():
     here = os.path.dirname(os.path.abspath(__file__))
-    icons = [(n, render(n, icon_shade(n)), None) for n in (16, 24, 32, 48)]
+    # Small and large icons at 100 %, 125 %, 150 % and 200 % scaling.
+    icons = [(n, render(n, icon_shade(n)), None) for n in (16, 20, 24, 32, 40, 48, 64)]
     write_group(os.path.join(here, "vexhold.ico"), 1, icons)
-    write_group(os.path.join(here, "hand.cur"), 2, [(32, render(32, hand_shade()), (5, 0))])
+    # The cursor at 32, 48 and 64 pixels; the hot spot scales with it.
+    cursors = [(n, render(n, hand_shade()), (round(5 * n / 32), 0)) for n in (32, 48, 64)]
+    write_group(os.path.join(here, "hand.cur"), 2, cursors)
 
 
 if __name__ == "__main__":

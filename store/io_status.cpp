@@ -10,7 +10,7 @@ std::string DescribeIoStatus(const IoStatus& status) {
       return SystemErrorText(status.Code());
     case IoStatus::Kind::kTooLarge:
       return "文件有 " + std::to_string(status.Size()) + " 字节, 超过 " +
-             std::to_string(kMaxProfileBytes / 1024 / 1024) + " MB 的上限, 不读取也不改写";
+             std::to_string(kMaxProfileBytes / 1024 / 1024) + "MB 的上限, 不读取也不改写";
     case IoStatus::Kind::kNotAFile:
       return "这个名字不是一个普通文件";
     case IoStatus::Kind::kLockTimeout:

@@ -5,6 +5,7 @@
 #include "res/resource.h"
 #include "ui/about_dlg.h"
 #include "ui/app_name.h"
+#include "ui/dpi.h"
 #include "ui/framework/text.h"
 #include "ui/mapping_edit_dlg.h"
 #include "ui/process_tables.h"
@@ -33,6 +34,13 @@ HINSTANCE Instance() {
   return GetModuleHandleW(nullptr);
 }
 
+// The application icon at a size of its own (the file holds 16 to 64 pixels),
+// rather than a 32-pixel one stretched.
+HICON LoadAppIcon(int size) {
+  return static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME), IMAGE_ICON,
+                                       size, size, LR_DEFAULTCOLOR));
+}
+
 }  // namespace
 
 CMappingDlg::CMappingDlg()
@@ -51,13 +59,8 @@ bool CMappingDlg::OnInitDialog() {
   m_listMappings.Attach(Item(IDC_MAPPING_LIST));
 
   AddAboutItem();
-
-  // The small icon at its own size, so the caption does not show a shrunken 32 px one.
-  m_smallIcon.Reset(static_cast<HICON>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME),
-                                                  IMAGE_ICON, GetSystemMetrics(SM_CXSMICON),
-                                                  GetSystemMetrics(SM_CYSMICON), LR_DEFAULTCOLOR)));
-  Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_hIcon));
-  Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon.Get() : m_hIcon));
+  // The notification area is drawn at the system's DPI.
+  m_trayImage.Reset(LoadAppIcon(GetSystemMetrics(SM_CXSMICON)));
 
   CreateColumns();
   m_listMappings.SetExtendedStyle(kListExStyle);
@@ -68,12 +71,33 @@ bool CMappingDlg::OnInitDialog() {
                     GetWindowLongPtrW(m_btnStop.Hwnd(), GWL_STYLE) | WS_TABSTOP);
   m_btnStop.Show(SW_SHOW);
 
-  Window link(Item(IDC_LINK));
-  link.SetText(LinkLabelText());
-  m_rcLink = link.RectIn(m_hwnd);
+  Window(Item(IDC_LINK)).SetText(LinkLabelText());
+  ApplyDpi();
 
   SetTimer(m_hwnd, kRefreshTimerId, 1000, nullptr);
+  PostMessageW(m_hwnd, WM_APP_SHOWN, 0, 0);
   return true;  // focus to the first tab stop, Add
+}
+
+void CMappingDlg::ApplyDpi() {
+  const UINT dpi = WindowDpi(m_hwnd);
+  for (int c = 0, n = m_listMappings.ColumnCount(); c < n; ++c) {
+    m_listMappings.SetColumnWidth(
+        c, MulDiv(m_listMappings.ColumnWidth(c), static_cast<int>(dpi), static_cast<int>(m_dpi)));
+  }
+  m_dpi = dpi;
+
+  m_smallIcon.Reset(LoadAppIcon(SystemMetricAt(SM_CXSMICON, dpi)));
+  m_bigIcon.Reset(LoadAppIcon(SystemMetricAt(SM_CXICON, dpi)));
+  Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon ? m_bigIcon.Get() : m_hIcon));
+  Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon.Get() : m_hIcon));
+
+  const int cursor = SystemMetricAt(SM_CXCURSOR, dpi);
+  m_linkCursor.Reset(
+      static_cast<HCURSOR>(LoadImageW(Instance(), MAKEINTRESOURCEW(IDC_LINK_CURSOR), IMAGE_CURSOR,
+                                      cursor, cursor, LR_DEFAULTCOLOR)));
+  // The label's place as the dialog manager laid it out for this DPI.
+  m_rcLink = Window(Item(IDC_LINK)).RectIn(m_hwnd);
 }
 
 void CMappingDlg::AddAboutItem() {
@@ -160,9 +184,19 @@ bool CMappingDlg::OnMessage(UINT msg, WPARAM wp, LPARAM lp, INT_PTR& result) {
     case WM_DESTROY:
       OnDestroy();
       return false;
+    case WM_APP_SHOWN:
+      m_controller.ReportStartProblems();
+      return true;
+    case WM_DPICHANGED:
+      // The dialog manager lays the window out anew; the rest follows after.
+      PostMessageW(m_hwnd, WM_APP_DPI_APPLIED, 0, 0);
+      return false;
+    case WM_APP_DPI_APPLIED:
+      ApplyDpi();
+      return true;
     default:
       if (msg == m_taskbarCreated && m_taskbarCreated != 0) {
-        m_tray.Readd();  // a restarted shell has forgotten our icon
+        OnTaskbarCreated();
         return true;
       }
       return false;
@@ -184,14 +218,33 @@ bool CMappingDlg::OnSysCommand(UINT nID) {
 
 void CMappingDlg::ShowInTray(bool hide) {
   if (hide) {
-    if (!m_tray.Shown()) {
-      m_tray.Add(m_hwnd, LoadIconW(Instance(), MAKEINTRESOURCEW(IDR_MAINFRAME)));
+    HICON icon = m_trayImage ? m_trayImage.Get() : m_hIcon;
+    if (!m_tray.Shown() && !m_tray.Add(m_hwnd, icon)) {
+      // No icon, no way back to a hidden window: it stays where it is.
+      m_trayPending = true;
+      return;
     }
+    m_trayPending = false;
     Show(SW_HIDE);
   } else {
+    m_trayPending = false;
     m_tray.Remove();
     Show(SW_SHOW);
     SetForegroundWindow(m_hwnd);
+  }
+}
+
+// A new shell: it has forgotten our icon, or it is the first one there is.
+void CMappingDlg::OnTaskbarCreated() {
+  if (m_tray.Shown()) {
+    if (!m_tray.Readd()) {
+      // Hidden, and the new shell refuses the icon: show the window, and
+      // try again with the next shell.
+      m_trayPending = true;
+      Show(SW_SHOW);
+    }
+  } else if (m_trayPending) {
+    ShowInTray(true);
   }
 }
 
@@ -203,7 +256,8 @@ void CMappingDlg::OnTrayNotify(LPARAM lParam) {
 
 void CMappingDlg::OnMouseMove(POINT point) {
   if (StrictlyInside(m_rcLink, point)) {
-    SetCursor(LoadCursorW(Instance(), MAKEINTRESOURCEW(IDC_LINK_CURSOR)));
+    SetCursor(m_linkCursor ? m_linkCursor.Get()
+                           : LoadCursorW(Instance(), MAKEINTRESOURCEW(IDC_LINK_CURSOR)));
   }
 }
 

@@ -17,6 +17,10 @@ namespace vx::ui {
 inline constexpr UINT WM_TRAYNOTIFY = WM_USER + 0x100;  // 0x500
 inline constexpr UINT kTrayIconId = 100;
 inline constexpr UINT_PTR kRefreshTimerId = 1;
+// Posted to itself: once the window shows, and after a DPI change has been
+// laid out by the dialog manager.
+inline constexpr UINT WM_APP_SHOWN = WM_APP + 1;
+inline constexpr UINT WM_APP_DPI_APPLIED = WM_APP + 2;
 
 class CMappingDlg : public Dialog, public IMappingView {
  public:
@@ -50,6 +54,10 @@ class CMappingDlg : public Dialog, public IMappingView {
   void OnDestroy();
   void AddAboutItem();
   void CreateColumns();
+  // Everything sized in code, at the window's DPI: column widths, icons, the
+  // link's hand cursor and hit rectangle.
+  void ApplyDpi();
+  void OnTaskbarCreated();
 
   RECT m_rcLink{};
   MappingStore m_store;
@@ -60,7 +68,14 @@ class CMappingDlg : public Dialog, public IMappingView {
   ListView m_listMappings;
   HICON m_hIcon;  // shared resource handle, never destroyed
   UniqueIcon m_smallIcon;
+  UniqueIcon m_bigIcon;
+  UniqueIcon m_trayImage;
+  UniqueCursor m_linkCursor;
+  UINT m_dpi = 96;  // the DPI the column widths are at
   TrayIcon m_tray;
+  // The window was to go to the tray but the shell took no icon: it stays
+  // shown, and goes once a new shell announces itself (TaskbarCreated).
+  bool m_trayPending = false;
   MappingController m_controller;
   UINT m_taskbarCreated;
 };

@@ -19,10 +19,13 @@ NOTIFYICONDATAW TrayIcon::Record(HWND owner, HICON icon) const {
 }
 
 bool TrayIcon::Add(HWND owner, HICON icon) {
+  NOTIFYICONDATAW nid = Record(owner, icon);
+  if (!Shell_NotifyIconW(NIM_ADD, &nid)) {
+    return false;
+  }
   m_owner = owner;
   m_icon = icon;
-  NOTIFYICONDATAW nid = Record(owner, icon);
-  return Shell_NotifyIconW(NIM_ADD, &nid) != FALSE;
+  return true;
 }
 
 void TrayIcon::Remove() {
@@ -34,11 +37,16 @@ void TrayIcon::Remove() {
   m_owner = nullptr;
 }
 
-void TrayIcon::Readd() {
-  if (m_owner != nullptr) {
-    NOTIFYICONDATAW nid = Record(m_owner, m_icon);
-    Shell_NotifyIconW(NIM_ADD, &nid);
+bool TrayIcon::Readd() {
+  if (m_owner == nullptr) {
+    return false;
   }
+  NOTIFYICONDATAW nid = Record(m_owner, m_icon);
+  if (!Shell_NotifyIconW(NIM_ADD, &nid)) {
+    m_owner = nullptr;
+    return false;
+  }
+  return true;
 }
 
 }  // namespace vx::ui

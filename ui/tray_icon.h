@@ -16,13 +16,14 @@ class TrayIcon {
   TrayIcon(const TrayIcon&) = delete;
   TrayIcon& operator=(const TrayIcon&) = delete;
 
-  // NIM_ADD; remembered as shown even if the shell refuses, so that a shell
-  // restart (TaskbarCreated) adds it again.
+  // NIM_ADD. False when the shell refuses (no notification area, or no room
+  // in it): the icon is then not shown.
   bool Add(HWND owner, HICON icon);
   void Remove();
   bool Shown() const { return m_owner != nullptr; }
-  // After TaskbarCreated: the new shell has no icons; add ours again.
-  void Readd();
+  // After TaskbarCreated: the new shell has no icons; add ours again. False
+  // when it refuses; the icon is then not shown.
+  bool Readd();
 
  private:
   NOTIFYICONDATAW Record(HWND owner, HICON icon) const;

@@ -28,7 +28,7 @@ TEST(ServeConfigRead, AFileAboveTheSizeLimitIsRefusedWithItsSizeAndNeverRewritte
     bool named = false;
     for (const std::string& p : c.problems) {
       named = named || p.find("文件有 " + std::to_string(file.size()) +
-                              " 字节, 超过 1 MB 的上限") != std::string::npos;
+                              " 字节, 超过 1MB 的上限") != std::string::npos;
     }
     EXPECT_TRUE(named) << "start " << start;
   }

@@ -130,7 +130,7 @@ TEST(HugeFile, AFileAboveTheLimitIsRefusedAtOnceUnreadAndNeverRewritten) {
   EXPECT_EQ(fs::file_size(path), size);
   EXPECT_EQ(fs::last_write_time(path), written);
   EXPECT_EQ(ReadFailureText("setting.ini", MappingStore(path).Load().Status()),
-            "读取 setting.ini 失败: 文件有 52428800 字节, 超过 1 MB 的上限, 不读取也不改写");
+            "读取 setting.ini 失败: 文件有 52428800 字节, 超过 1MB 的上限, 不读取也不改写");
 }
 
 // The worst shapes a file at the limit can have: every line a line end, a key,

@@ -11,6 +11,7 @@
 
 #include "tests/ui/app_session.h"
 #include "tests/ui/echo_server.h"
+#include "tests/ui/link_handler.h"
 
 namespace vx::uitest {
 namespace {
@@ -42,42 +43,6 @@ const bool g_recorder = [] {
   }
   return false;
 }();
-
-// Points the shell's http handler at the recorder for the test's duration.
-class HttpHandlerOverride {
- public:
-  explicit HttpHandlerOverride(const std::wstring& log) {
-    RegCreateKeyExW(HKEY_CLASSES_ROOT, L"http\\shell\\open\\command", 0, nullptr, 0,
-                    KEY_QUERY_VALUE | KEY_SET_VALUE, nullptr, &m_key, nullptr);
-    wchar_t old[1024] = {};
-    DWORD size = sizeof(old) - sizeof(wchar_t);
-    m_hadOld = RegQueryValueExW(m_key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(old),
-                                &size) == ERROR_SUCCESS;
-    m_old = old;
-    wchar_t self[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, self, MAX_PATH);
-    Set(L"\"" + std::wstring(self) + L"\" --record-link \"" + log + L"\" \"%1\"");
-  }
-  ~HttpHandlerOverride() {
-    if (m_hadOld) {
-      Set(m_old);
-    } else {
-      RegDeleteValueW(m_key, nullptr);
-    }
-    RegCloseKey(m_key);
-  }
-  HttpHandlerOverride(const HttpHandlerOverride&) = delete;
-  HttpHandlerOverride& operator=(const HttpHandlerOverride&) = delete;
-
- private:
-  void Set(const std::wstring& v) {
-    RegSetValueExW(m_key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(v.c_str()),
-                   static_cast<DWORD>((v.size() + 1) * sizeof(wchar_t)));
-  }
-  HKEY m_key = nullptr;
-  bool m_hadOld = false;
-  std::wstring m_old;
-};
 
 class VexholdUi : public ::testing::Test {
  protected:
@@ -560,18 +525,7 @@ TEST_F(VexholdUi, EachPressStrictlyInsideTheLinkOpensTheAddressOnce) {
     PostMessageW(app.Main(), WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
     PostMessageW(app.Main(), WM_LBUTTONUP, 0, MAKELPARAM(x, y));
   };
-  auto lines = [&] {
-    std::string text;
-    if (FILE* f = _wfopen(log.c_str(), L"rb")) {
-      char buf[512];
-      size_t n;
-      while ((n = fread(buf, 1, sizeof(buf), f)) > 0) {
-        text.append(buf, n);
-      }
-      fclose(f);
-    }
-    return text;
-  };
+  auto lines = [&] { return RecordedLinks(log); };
 
   press(rc.left, midY);  // the edges are not inside
   press(midX, rc.top);

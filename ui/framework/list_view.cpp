@@ -12,6 +12,11 @@ void ListView::InsertColumn(int column, const std::wstring& heading, int width) 
   Send(LVM_INSERTCOLUMNW, static_cast<WPARAM>(column), reinterpret_cast<LPARAM>(&col));
 }
 
+int ListView::ColumnCount() const {
+  HWND header = reinterpret_cast<HWND>(Send(LVM_GETHEADER));
+  return header != nullptr ? static_cast<int>(SendMessageW(header, HDM_GETITEMCOUNT, 0, 0)) : 0;
+}
+
 void ListView::SetExtendedStyle(DWORD style) const {
   Send(LVM_SETEXTENDEDLISTVIEWSTYLE, 0, static_cast<LPARAM>(style));
 }

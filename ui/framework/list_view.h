@@ -15,6 +15,13 @@ class ListView : public Window {
   using Window::Window;
 
   void InsertColumn(int column, const std::wstring& heading, int width) const;
+  int ColumnCount() const;
+  int ColumnWidth(int column) const {
+    return static_cast<int>(Send(LVM_GETCOLUMNWIDTH, static_cast<WPARAM>(column)));
+  }
+  void SetColumnWidth(int column, int width) const {
+    Send(LVM_SETCOLUMNWIDTH, static_cast<WPARAM>(column), MAKELPARAM(width, 0));
+  }
   void SetExtendedStyle(DWORD style) const;
   // Inserts a row at `row` with the text of column 0; the new row's index, or -1.
   int InsertItem(int row, const std::wstring& text) const;

@@ -46,4 +46,11 @@ struct IconTraits {
 };
 using UniqueIcon = UniqueHandle<IconTraits>;
 
+struct CursorTraits {
+  using Handle = HCURSOR;
+  static Handle Null() { return nullptr; }
+  static void Close(Handle h) { DestroyCursor(h); }
+};
+using UniqueCursor = UniqueHandle<CursorTraits>;
+
 }  // namespace vx::ui
