@@ -150,6 +150,25 @@ void Backend::Serve(int fd) {
       if (n <= 0 || !SendAll(fd, buf, static_cast<std::size_t>(n)))
         break;
     }
+  } else if (mode == kModePipeline) {
+    std::uint32_t replyBytes = 0;
+    if (RecvAll(fd, reinterpret_cast<char*>(&replyBytes), sizeof replyBytes)) {
+      const std::string reply(replyBytes, 'r');
+      std::string out;
+      char buf[65536];
+      std::size_t partial = 0;  // bytes of a request not yet complete
+      while (true) {
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n <= 0)
+          break;
+        out.clear();
+        for (partial += static_cast<std::size_t>(n); partial >= kRequestBytes;
+             partial -= kRequestBytes)
+          out += reply;
+        if (!out.empty() && !SendAll(fd, out.data(), out.size()))
+          break;
+      }
+    }
   } else if (mode == kModeSink) {
     char head[12];
     if (RecvAll(fd, head, sizeof head)) {

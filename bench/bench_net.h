@@ -13,6 +13,11 @@ namespace vx::bench {
 // Connection modes, the first byte a client sends.
 inline constexpr char kModeSink = 'S';  // then 8 bytes length, seed; stream; 1-byte verdict back
 inline constexpr char kModeEcho = 'E';  // everything after the mode byte comes back
+// Then 4 bytes reply size; each request of kRequestBytes gets a reply of that
+// size, and the replies to all requests one read brings go out in one send,
+// as a server answering a pipeline sends them.
+inline constexpr char kModePipeline = 'P';
+inline constexpr std::size_t kRequestBytes = 32;
 inline constexpr char kVerdictOk = 'K';
 inline constexpr char kVerdictBad = 'X';
 

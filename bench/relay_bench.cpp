@@ -21,7 +21,6 @@
 #include <vector>
 
 #include "bench/bench_net.h"
-#include "bench/pipeline_backend.h"
 #include "platform/alert.h"
 #include "platform/thread.h"
 #include "relay/relay_control.h"
@@ -45,7 +44,6 @@ class StderrAlerts : public AlertSink {
 
 RelaySlotTables g_tables;
 constexpr int kRelayIndex = 1;
-constexpr int kPipeRelayIndex = 2;
 int g_relayTid = 0;
 
 std::set<int> ThreadIds() {
@@ -234,13 +232,16 @@ double PipelinedRequestsPerSecond(std::uint16_t port, double seconds, int maxBat
     threads.emplace_back([&] {
       int fd = ConnectLoopback(port, 5000);
       SetNoDelay(fd);
+      char head[5] = {kModePipeline};
+      const auto replyBytes = static_cast<std::uint32_t>(kPipeReplyBytes);
+      std::memcpy(head + 1, &replyBytes, 4);
       const std::string requests(kPipeDepth * kRequestBytes, 'q');
       std::vector<char> replies(kPipeDepth * kPipeReplyBytes);
       auto batch = [&] {
         return SendAll(fd, requests.data(), requests.size()) &&
                RecvAll(fd, replies.data(), replies.size());
       };
-      bool ok = fd >= 0;
+      bool ok = fd >= 0 && SendAll(fd, head, sizeof head);
       for (int i = 0; ok && i < 20; ++i)
         ok = batch();  // past the connection's first segments
       ready.fetch_add(1);
@@ -273,14 +274,8 @@ struct Row {
   bool higherIsBetter = true;
 };
 
-struct Ports {
-  std::uint16_t target, relay;          // the bulk/echo backend and its relay
-  std::uint16_t pipeTarget, pipeRelay;  // the pipelined backend and its relay
-};
-
-void RunAll(const Ports& ports, const Settings& s, std::vector<Row>* rows, long long* failures) {
-  const std::uint16_t target = ports.target;
-  const std::uint16_t relayPort = ports.relay;
+void RunAll(std::uint16_t target, std::uint16_t relayPort, const Settings& s,
+            std::vector<Row>* rows, long long* failures) {
   auto both = [&](const std::string& name, bool higher,
                   const std::function<double(std::uint16_t)>& f) {
     Row r;
@@ -350,17 +345,10 @@ void RunAll(const Ports& ports, const Settings& s, std::vector<Row>* rows, long 
       return v;
     });
   }
-  if (s.Wants("pipe")) {
-    Row r{"pipelined req/s c16 P16", 0, 0, true};
-    r.direct = s.relayOnly ? 0
-                           : PipelinedRequestsPerSecond(ports.pipeTarget, s.pipeSeconds,
-                                                        s.pipeMaxBatches, failures);
-    r.relay =
-        PipelinedRequestsPerSecond(ports.pipeRelay, s.pipeSeconds, s.pipeMaxBatches, failures);
-    rows->push_back(r);
-    std::fprintf(stderr, "  %-22s direct %10.1f  relay %10.1f\n", r.name.c_str(), r.direct,
-                 r.relay);
-  }
+  if (s.Wants("pipe"))
+    both("pipelined req/s c16 P16", true, [&](std::uint16_t p) {
+      return PipelinedRequestsPerSecond(p, s.pipeSeconds, s.pipeMaxBatches, failures);
+    });
   for (const auto& [what, value] : cost)
     rows->push_back({what, 0, value, false});
 }
@@ -401,9 +389,7 @@ int Main(int argc, char** argv) {
   if (pin)
     PinTo(0);
   Backend backend;
-  PipelineBackend pipeBackend(kPipeReplyBytes);
   std::uint16_t relayPort = FreePort();
-  std::uint16_t pipeRelayPort = FreePort();
   if (pin)
     PinTo(1);
   g_tables.relayState[kRelayIndex].store(RELAY_STOP);
@@ -420,15 +406,6 @@ int Main(int argc, char** argv) {
     if (!before.count(tid))
       g_relayTid = tid;
   }
-  // The pipelined case has a relay of its own, in front of its own backend.
-  g_tables.relayState[kPipeRelayIndex].store(RELAY_STOP);
-  RelayEndpoint pipeEndpoint = endpoint;
-  pipeEndpoint.localPort = pipeRelayPort;
-  pipeEndpoint.remotePort = pipeBackend.Port();
-  if (s.Wants("pipe") && !StartOneRelay(g_tables, kPipeRelayIndex, pipeEndpoint)) {
-    std::fprintf(stderr, "relay thread could not start\n");
-    return 1;
-  }
   if (pin)
     PinTo(0);
   SleepMs(200);  // past the hand-over and into its wait loop
@@ -437,14 +414,10 @@ int Main(int argc, char** argv) {
                relayPort, pin ? ", relay on CPU 1, load on CPU 0" : "");
   std::vector<Row> rows;
   long long failures = 0;
-  RunAll(Ports{backend.Port(), relayPort, pipeBackend.Port(), pipeRelayPort}, s, &rows, &failures);
+  RunAll(backend.Port(), relayPort, s, &rows, &failures);
 
   RequestStop(g_tables, kRelayIndex);
   WaitStopped(g_tables, kRelayIndex, 50);
-  if (s.Wants("pipe")) {
-    RequestStop(g_tables, kPipeRelayIndex);
-    WaitStopped(g_tables, kPipeRelayIndex, 50);
-  }
 
   std::printf("| measure | direct | relay | relay/direct |\n|---|---:|---:|---:|\n");
   for (const Row& r : rows) {
