@@ -76,6 +76,17 @@ void RemoveStaleTemporaries(const fs::path& target) {
   }
 }
 
+bool AppendWithinLimit(std::string* bytes, const char* data, std::size_t n, IoStatus* status) {
+  bytes->append(data, n);
+  if (bytes->size() <= kMaxProfileBytes) {
+    return true;
+  }
+  *status = IoStatus::TooLarge(bytes->size());
+  bytes->clear();
+  bytes->shrink_to_fit();
+  return false;
+}
+
 void SetReplacementGate(ReplacementGate gate) {
   g_gate.store(gate);
 }

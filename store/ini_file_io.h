@@ -77,6 +77,10 @@ unsigned long CurrentProcessId();
 // False only when the system says no such process exists.
 bool ProcessAlive(unsigned long pid);
 
+// Appends what one read brought; false (with `status` saying so, and `bytes`
+// released) once the file has grown past kMaxProfileBytes while being read.
+bool AppendWithinLimit(std::string* bytes, const char* data, std::size_t n, IoStatus* status);
+
 // Test seam: when set, runs right before a replacement would take the file's
 // name. A non-zero result fails the replacement with that system error code,
 // as if the system had refused it there; the temporary file is removed.

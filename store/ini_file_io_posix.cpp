@@ -193,12 +193,7 @@ ReadResult ReadWholeFile(const fs::path& path, std::string* bytes, IoStatus* why
       bytes->clear();
       return ReadResult::kFailed;
     }
-    bytes->append(buffer, static_cast<std::size_t>(n));
-    if (bytes->size() > kMaxProfileBytes) {
-      // It grew while being read.
-      status = IoStatus::TooLarge(bytes->size());
-      bytes->clear();
-      bytes->shrink_to_fit();
+    if (!AppendWithinLimit(bytes, buffer, static_cast<std::size_t>(n), &status)) {
       return ReadResult::kFailed;
     }
   }

@@ -156,11 +156,7 @@ ReadResult ReadWholeFile(const fs::path& path, std::string* bytes, IoStatus* why
     if (got == 0) {
       return ReadResult::kRead;
     }
-    bytes->append(buffer, got);
-    if (bytes->size() > kMaxProfileBytes) {
-      status = IoStatus::TooLarge(bytes->size());
-      bytes->clear();
-      bytes->shrink_to_fit();
+    if (!AppendWithinLimit(bytes, buffer, got, &status)) {
       return ReadResult::kFailed;
     }
   }

@@ -7,12 +7,6 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-#include <sys/resource.h>
-
-#include <csignal>
-#endif
-
 #include "control/mapping_controller.h"
 #include "store/ini_file_io.h"
 #include "store/io_status.h"
@@ -271,16 +265,7 @@ TEST_F(SaveRefused, AFullDisk) {
 }
 
 TEST_F(SaveRefused, AFileSizeLimit) {
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 16;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  const bool refused = AllThreeRefusedWith("文件过大");
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-  EXPECT_TRUE(refused);
+  EXPECT_TRUE(testing::WithFileSizeLimit(16, [&] { return AllThreeRefusedWith("文件过大"); }));
 }
 #endif
 

@@ -6,10 +6,7 @@
 #include <string>
 
 #ifndef _WIN32
-#include <sys/resource.h>
 #include <sys/stat.h>
-
-#include <csignal>
 #endif
 
 #include "store/ini_file_io.h"
@@ -111,17 +108,12 @@ TEST(FileSafety, WriteFailingPartWayKeepsTheOldFileWhole) {
   WriteBytes(path, kStored);
   std::string bigger = kStored + "[2]\r\nIP=" + std::string(4000, '1') + "\r\n";
 
-  struct rlimit saved {};
-  ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &saved), 0);
-  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
-  struct rlimit small = saved;
-  small.rlim_cur = 1024;
-  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-  bool replaced = ini::ReplaceWholeFile(path, bigger).Ok();
-  MappingStore(path).WriteMappingEntry(2, {"1", std::string(2000, '2'), "3"});
-  ::setrlimit(RLIMIT_FSIZE, &saved);
-  std::signal(SIGXFSZ, oldHandler);
-
+  bool replaced = true;
+  EXPECT_TRUE(testing::WithFileSizeLimit(1024, [&] {
+    replaced = ini::ReplaceWholeFile(path, bigger).Ok();
+    MappingStore(path).WriteMappingEntry(2, {"1", std::string(2000, '2'), "3"});
+    return true;
+  }));
   EXPECT_FALSE(replaced);
   EXPECT_EQ(ReadBytes(path), kStored);
   EXPECT_EQ(CountEntries(dir.Path()), 1);

@@ -1,5 +1,6 @@
 #include "tests/store/restricted_process.h"
 
+#include <csignal>
 #include <cstdio>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include <grp.h>
 #include <sched.h>
 #include <sys/mount.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 #endif
@@ -81,6 +83,20 @@ bool OwnMountNamespace() {
 }
 
 }  // namespace
+
+bool WithFileSizeLimit(std::size_t bytes, const std::function<bool()>& body) {
+  struct rlimit saved {};
+  if (::getrlimit(RLIMIT_FSIZE, &saved) != 0) {
+    return false;
+  }
+  auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+  struct rlimit small = saved;
+  small.rlim_cur = bytes;
+  bool ok = ::setrlimit(RLIMIT_FSIZE, &small) == 0 && body();
+  ::setrlimit(RLIMIT_FSIZE, &saved);
+  std::signal(SIGXFSZ, oldHandler);
+  return ok;
+}
 
 ChildOutcome RunWithoutPrivileges(const fs::path& dir, const std::function<bool()>& body) {
   if (::geteuid() != 0) {

@@ -24,4 +24,8 @@ ChildOutcome RunWithoutPrivileges(const std::filesystem::path& dir,
 ChildOutcome RunOnSmallDisk(const std::filesystem::path& dir, std::size_t bytes,
                             const std::function<bool()>& body);
 
+// With the size a file may grow to lowered to `bytes` (RLIMIT_FSIZE, its
+// signal ignored) in this process for the body's duration. POSIX only.
+bool WithFileSizeLimit(std::size_t bytes, const std::function<bool()>& body);
+
 }  // namespace vx::testing

@@ -124,22 +124,14 @@ TEST_P(VexholdUiHighDpi, DrawnAwareAtItsDpiWithEverythingSizedInCodeScaled) {
   // The hand shows over the label as laid out at this DPI, at its size.
   RECT rc;
   GetWindowRect(app.MainItem(kLink), &rc);
-  auto cursorAt = [&](int x, int y) {
-    SetCursorPos(x, y);
-    Sleep(150);
-    CURSORINFO ci{};
-    ci.cbSize = sizeof(ci);
-    GetCursorInfo(&ci);
-    return ci.hCursor;
-  };
   const int midY = (rc.top + rc.bottom) / 2;
-  HCURSOR arrow = cursorAt(rc.left - 6, midY);
-  HCURSOR hand = cursorAt(rc.right - 2, rc.bottom - 2);
+  HCURSOR arrow = CursorAt(rc.left - 6, midY);
+  HCURSOR hand = CursorAt(rc.right - 2, rc.bottom - 2);
   EXPECT_NE(hand, arrow) << "no hand near the far corner of the scaled label";
   if (measurable) {
     EXPECT_EQ(ImageWidth(hand), Scaled(32, dpi));
   }
-  EXPECT_EQ(cursorAt(rc.right, midY), arrow);
+  EXPECT_EQ(CursorAt(rc.right, midY), arrow);
 
   // A press opens the address inside the label only, wherever in it.
   std::wstring log = app.Directory() + L"\\links.txt";

@@ -17,4 +17,13 @@ std::string RecordedLinks(const std::wstring& log) {
   return text;
 }
 
+HCURSOR CursorAt(int x, int y) {
+  SetCursorPos(x, y);
+  Sleep(150);
+  CURSORINFO ci{};
+  ci.cbSize = sizeof(ci);
+  GetCursorInfo(&ci);
+  return ci.hCursor;
+}
+
 }  // namespace vx::uitest

@@ -47,4 +47,8 @@ class HttpHandlerOverride {
 // The addresses recorded so far, one per line.
 std::string RecordedLinks(const std::wstring& log);
 
+// Moves the real pointer to (x, y) on the screen and returns the cursor it
+// then shows: the program under it sees WM_SETCURSOR and WM_MOUSEMOVE.
+HCURSOR CursorAt(int x, int y);
+
 }  // namespace vx::uitest

@@ -440,30 +440,21 @@ TEST_F(VexholdUi, ARelayFailureIsABoxOnTheRelayThreadCaptionedWithTheProgramName
 TEST_F(VexholdUi, TheLinkShowsTheHandStrictlyInsideTheLabelOnly) {
   RECT rc;
   GetWindowRect(app.MainItem(kLink), &rc);
-  // Real pointer moves: the program sees WM_SETCURSOR and WM_MOUSEMOVE.
-  auto cursorAt = [&](int x, int y) {
-    SetCursorPos(x, y);
-    Sleep(150);
-    CURSORINFO ci{};
-    ci.cbSize = sizeof(ci);
-    GetCursorInfo(&ci);
-    return ci.hCursor;
-  };
   int midX = (rc.left + rc.right) / 2;
   int midY = (rc.top + rc.bottom) / 2;
   // Left of the label, on the window itself: the window's own arrow.
-  HCURSOR arrow = cursorAt(rc.left - 6, midY);
+  HCURSOR arrow = CursorAt(rc.left - 6, midY);
   ASSERT_NE(arrow, nullptr);
-  HCURSOR hand = cursorAt(midX, midY);
+  HCURSOR hand = CursorAt(midX, midY);
   EXPECT_NE(hand, arrow) << "no hand over the link";
-  EXPECT_EQ(cursorAt(rc.left, midY), arrow) << "the leftmost column is not inside";
-  EXPECT_EQ(cursorAt(rc.left + 1, midY), hand);
-  EXPECT_EQ(cursorAt(midX, rc.top), arrow) << "the topmost row is not inside";
-  EXPECT_EQ(cursorAt(midX, rc.top + 1), hand);
+  EXPECT_EQ(CursorAt(rc.left, midY), arrow) << "the leftmost column is not inside";
+  EXPECT_EQ(CursorAt(rc.left + 1, midY), hand);
+  EXPECT_EQ(CursorAt(midX, rc.top), arrow) << "the topmost row is not inside";
+  EXPECT_EQ(CursorAt(midX, rc.top + 1), hand);
   // The right and bottom bounds are exclusive: the label's last column is inside.
-  EXPECT_EQ(cursorAt(rc.right - 1, midY), hand);
-  EXPECT_EQ(cursorAt(rc.right, midY), arrow);
-  EXPECT_EQ(cursorAt(rc.left - 6, midY), arrow);
+  EXPECT_EQ(CursorAt(rc.right - 1, midY), hand);
+  EXPECT_EQ(CursorAt(rc.right, midY), arrow);
+  EXPECT_EQ(CursorAt(rc.left - 6, midY), arrow);
 }
 
 // Presets from a hand-edited file: the address keeps inet_addr's reading.
