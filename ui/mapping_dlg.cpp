@@ -2,6 +2,8 @@
 
 #include <windowsx.h>
 
+#include <utility>
+
 #include "res/resource.h"
 #include "ui/about_dlg.h"
 #include "ui/app_name.h"
@@ -87,10 +89,13 @@ void CMappingDlg::ApplyDpi() {
   }
   m_dpi = dpi;
 
-  m_smallIcon.Reset(LoadAppIcon(SystemMetricAt(SM_CXSMICON, dpi)));
-  m_bigIcon.Reset(LoadAppIcon(SystemMetricAt(SM_CXICON, dpi)));
-  Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_bigIcon ? m_bigIcon.Get() : m_hIcon));
-  Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon ? m_smallIcon.Get() : m_hIcon));
+  // The window lets go of the old icons before they are destroyed.
+  UniqueIcon smallIcon(LoadAppIcon(SystemMetricAt(SM_CXSMICON, dpi)));
+  UniqueIcon bigIcon(LoadAppIcon(SystemMetricAt(SM_CXICON, dpi)));
+  Send(WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(bigIcon ? bigIcon.Get() : m_hIcon));
+  Send(WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(smallIcon ? smallIcon.Get() : m_hIcon));
+  m_smallIcon = std::move(smallIcon);
+  m_bigIcon = std::move(bigIcon);
 
   const int cursor = SystemMetricAt(SM_CXCURSOR, dpi);
   m_linkCursor.Reset(

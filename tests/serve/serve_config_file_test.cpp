@@ -27,8 +27,8 @@ TEST(ServeConfigRead, AFileAboveTheSizeLimitIsRefusedWithItsSizeAndNeverRewritte
     EXPECT_TRUE(c.pairs.empty());
     bool named = false;
     for (const std::string& p : c.problems) {
-      named = named || p.find("文件有 " + std::to_string(file.size()) +
-                              " 字节, 超过 1MB 的上限") != std::string::npos;
+      named = named || p.find("文件有 " + std::to_string(file.size()) + " 字节, 超过 1MB 的上限") !=
+                           std::string::npos;
     }
     EXPECT_TRUE(named) << "start " << start;
   }
