@@ -11,6 +11,7 @@
 #include <regex>
 #include <thread>
 
+#include "engine/endpoint_text.h"
 #include "serve/cli.h"
 #include "serve/logger.h"
 #include "serve/pair_config.h"
@@ -22,13 +23,13 @@ namespace {
 
 TEST(ServePairValues, DottedIPv4IsFourPlainDecimalNumbersUpTo255) {
   for (const char* ok : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.20", "10.0.0.5"}) {
-    EXPECT_TRUE(IsDottedIPv4(ok)) << ok;
+    EXPECT_TRUE(engine::IsDottedIPv4(ok)) << ok;
   }
   // inet_addr would take several of these, meaning something else.
   for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "010.0.0.1", "0x7f.0.0.1",
                           "1..2.3", "1.2.3.", ".1.2.3", "1.2.3.4 ", " 1.2.3.4", "1.2.3.-4",
                           "1000.1.1.1", "localhost", "1.2.3.4x", "127.1"}) {
-    EXPECT_FALSE(IsDottedIPv4(bad)) << bad;
+    EXPECT_FALSE(engine::IsDottedIPv4(bad)) << bad;
   }
 }
 
@@ -74,10 +75,10 @@ TEST_F(ServeConfigFile, ReadsEveryGoodPairAndNamesEachBadOne) {
   EXPECT_FALSE(c.created);
   ASSERT_EQ(c.pairs.size(), 3u);
   EXPECT_EQ(c.pairs[0].section, 1);
-  EXPECT_EQ(c.pairs[0].remoteIp, "192.168.1.20");
+  EXPECT_EQ(c.pairs[0].remoteHost, "192.168.1.20");
   // A missing IP relays to 127.0.0.1, as the GUI's relay start does.
   EXPECT_EQ(c.pairs[1].section, 3);
-  EXPECT_EQ(c.pairs[1].remoteIp, "127.0.0.1");
+  EXPECT_EQ(c.pairs[1].remoteHost, "127.0.0.1");
   EXPECT_EQ(c.pairs[2].localPort, 443);
   ASSERT_EQ(c.problems.size(), 2u);
   EXPECT_EQ(c.problems[0], "第 2 节: 本地端口 Cport \"\" 无效 (应为 1 到 65535), 已跳过");
@@ -117,7 +118,7 @@ TEST_F(ServeConfigFile, NegativeCountRunsNothing) {
   Write("[Num]\nNumber=-3\n[1]\nCport=8080\nIP=1.2.3.4\nSport=80\n");
   MappingStore store(m_dir / "setting.ini");
   ServeConfig c = ReadServeConfig(store, true);
-  EXPECT_TRUE(c.usable);
+  EXPECT_FALSE(c.usable);
   EXPECT_TRUE(c.pairs.empty());
   ASSERT_EQ(c.problems.size(), 1u);
   EXPECT_NE(c.problems[0].find("-3"), std::string::npos);
@@ -127,7 +128,7 @@ ServePair P(int section, std::uint16_t local, const char* ip, std::uint16_t remo
   ServePair p;
   p.section = section;
   p.localPort = local;
-  p.remoteIp = ip;
+  p.remoteHost = ip;
   p.remotePort = remote;
   return p;
 }
@@ -180,13 +181,13 @@ TEST(ServeLogger, LinesAreTimestampedAndWrittenInOrder) {
   std::mutex m;
   std::string out;
   {
-    Logger log([&](const std::string& s) {
+    Logger log([&](LogLevel, const std::string& s) {
       std::lock_guard<std::mutex> g(m);
       out += s;
     });
-    log.Log("端口:8080 有另外一个程序在使用!");
-    log.Log("second");
-    log.Flush();
+    log.Log(LogLevel::kError, "端口:8080 有另外一个程序在使用!");
+    log.Log(LogLevel::kNotice, "second");
+    log.Flush(5000);
   }
   std::regex line(
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} 端口:8080 有另外一个程序在使用!\n"
@@ -201,7 +202,7 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
   std::string out;
   {
     Logger log(
-        [&](const std::string& s) {
+        [&](LogLevel, const std::string& s) {
           std::unique_lock<std::mutex> g(m);
           cv.wait(g, [&] { return release; });
           out += s;
@@ -209,14 +210,14 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
         4);
     auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i)
-      log.Log("line " + std::to_string(i));
+      log.Log(LogLevel::kInfo, "line " + std::to_string(i));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
     {
       std::lock_guard<std::mutex> g(m);
       release = true;
     }
     cv.notify_all();
-    log.Flush();
+    log.Flush(5000);
   }
   // The writer held at most one batch in hand and four queued lines; every
   // other line is counted in a notice.
