@@ -23,9 +23,4 @@ void BufferPool::Give(char* buffer) {
   m_free.push_back(buffer);
 }
 
-BufferPool& BufferPool::ForThisThread() {
-  thread_local BufferPool pool;
-  return pool;
-}
-
 }  // namespace vx::engine

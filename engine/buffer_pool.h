@@ -1,6 +1,8 @@
 // Transfer buffers, taken only while bytes are in flight. Each event thread
-// keeps its own free list, so taking and giving back needs no lock; a buffer
-// given back on another thread (at shut-down) joins that thread's list.
+// has a pool of its own, used by that thread alone (and, once the thread has
+// ended, by whoever destroys what it left), so taking and giving back needs
+// no lock. Owned by the engine, not by the thread: a thread_local object with
+// a destructor is not safe on every toolchain.
 #pragma once
 
 #include <cstddef>
@@ -17,13 +19,12 @@ class BufferPool {
   // bulk transfers does not pin its peak for ever.
   static constexpr std::size_t kKeepFree = 16;
 
+  BufferPool() = default;
   ~BufferPool();
+  BufferPool(const BufferPool&) = delete;
+  BufferPool& operator=(const BufferPool&) = delete;
   char* Take();
   void Give(char* buffer);
-  std::size_t FreeCount() const { return m_free.size(); }
-
-  // The calling thread's pool.
-  static BufferPool& ForThisThread();
 
  private:
   std::vector<char*> m_free;
@@ -32,33 +33,24 @@ class BufferPool {
 // One buffer held for as long as it is in use; move-only.
 class PooledBuffer {
  public:
-  PooledBuffer() = default;
+  explicit PooledBuffer(BufferPool& pool) : m_pool(pool) {}
   ~PooledBuffer() { Release(); }
-  PooledBuffer(PooledBuffer&& o) noexcept : m_data(o.m_data) { o.m_data = nullptr; }
-  PooledBuffer& operator=(PooledBuffer&& o) noexcept {
-    if (this != &o) {
-      Release();
-      m_data = o.m_data;
-      o.m_data = nullptr;
-    }
-    return *this;
-  }
   PooledBuffer(const PooledBuffer&) = delete;
   PooledBuffer& operator=(const PooledBuffer&) = delete;
 
   char* Get() {
     if (m_data == nullptr)
-      m_data = BufferPool::ForThisThread().Take();
+      m_data = m_pool.Take();
     return m_data;
   }
-  bool Held() const { return m_data != nullptr; }
   void Release() {
     if (m_data != nullptr)
-      BufferPool::ForThisThread().Give(m_data);
+      m_pool.Give(m_data);
     m_data = nullptr;
   }
 
  private:
+  BufferPool& m_pool;
   char* m_data = nullptr;
 };
 

@@ -54,7 +54,8 @@ int Engine::AddPair(const PairSpec& spec) {
       std::min_element(m_workers.begin(), m_workers.end(), [](const auto& a, const auto& b) {
         return a->pairs < b->pairs;
       })->get();
-  auto listener = std::make_shared<PairListener>(w->context, spec, m_settings, m_events);
+  auto listener =
+      std::make_shared<PairListener>(w->context, w->buffers, spec, m_settings, m_events);
   bool ok = false;
   RunOn(*w, [&] { ok = listener->Open(); });
   if (!ok)

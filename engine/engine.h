@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/asio.h"
+#include "engine/buffer_pool.h"
 #include "engine/engine_events.h"
 #include "engine/engine_settings.h"
 #include "engine/pair_figures.h"
@@ -41,6 +42,7 @@ class Engine {
 
  private:
   struct Worker {
+    BufferPool buffers;  // outlives the context, whose leftovers give buffers back
     asio::io_context context{1};
     asio::executor_work_guard<asio::io_context::executor_type> work{context.get_executor()};
     std::thread thread;

@@ -28,9 +28,10 @@ asio::ip::address ListenAddress(const std::string& text) {
 
 }  // namespace
 
-PairListener::PairListener(asio::io_context& context, const PairSpec& spec,
+PairListener::PairListener(asio::io_context& context, BufferPool& buffers, const PairSpec& spec,
                            const EngineSettings& settings, EngineEvents& events)
-    : m_spec(spec),
+    : m_buffers(buffers),
+      m_spec(spec),
       m_settings(settings),
       m_events(events),
       m_acceptor(context),

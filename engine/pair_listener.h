@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "engine/asio.h"
+#include "engine/buffer_pool.h"
 #include "engine/engine_events.h"
 #include "engine/engine_settings.h"
 #include "engine/pair_figures.h"
@@ -19,8 +20,8 @@ class Session;
 
 class PairListener : public std::enable_shared_from_this<PairListener> {
  public:
-  PairListener(asio::io_context& context, const PairSpec& spec, const EngineSettings& settings,
-               EngineEvents& events);
+  PairListener(asio::io_context& context, BufferPool& buffers, const PairSpec& spec,
+               const EngineSettings& settings, EngineEvents& events);
   ~PairListener();
   PairListener(const PairListener&) = delete;
   PairListener& operator=(const PairListener&) = delete;
@@ -37,6 +38,7 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   const EngineSettings& Settings() const { return m_settings; }
   EngineEvents& Events() { return m_events; }
   PairCounters& Counters() { return m_counters; }
+  BufferPool& Buffers() { return m_buffers; }
   // The remote as an address, or nothing when it is a name to resolve.
   const std::optional<asio::ip::address>& RemoteAddress() const { return m_remoteAddress; }
   void Link(Session* s);
@@ -61,6 +63,7 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   void ScheduleIdleSweep();
   void SweepIdle();
 
+  BufferPool& m_buffers;
   PairSpec m_spec;
   EngineSettings m_settings;
   EngineEvents& m_events;

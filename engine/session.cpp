@@ -38,7 +38,10 @@ struct Session::Connecting {
 };
 
 Session::Session(std::shared_ptr<PairListener> pair, tcp::socket client)
-    : m_pair(std::move(pair)), m_client(std::move(client)), m_server(m_client.get_executor()) {}
+    : m_pair(std::move(pair)),
+      m_client(std::move(client)),
+      m_server(m_client.get_executor()),
+      m_flows{Flow(m_pair->Buffers()), Flow(m_pair->Buffers())} {}
 
 Session::~Session() = default;
 

@@ -38,6 +38,7 @@ class Session : public std::enable_shared_from_this<Session> {
  private:
   enum Direction { kUp = 0, kDown = 1 };  // client -> remote, remote -> client
   struct Flow {
+    explicit Flow(BufferPool& pool) : buffer(pool) {}
     PooledBuffer buffer;
     std::size_t held = 0;  // bytes in the buffer still to be written
     bool writing = false;
@@ -68,7 +69,7 @@ class Session : public std::enable_shared_from_this<Session> {
   asio::ip::tcp::socket m_client;
   asio::ip::tcp::socket m_server;
   std::unique_ptr<Connecting> m_connecting;
-  Flow m_flows[2];
+  Flow m_flows[2];                 // kUp, kDown
   asio::ip::tcp::endpoint m_peer;  // kept only when connection events are wanted
   std::chrono::steady_clock::time_point m_lastActive;
   bool m_relaying = false;

@@ -140,10 +140,6 @@ std::string Printable(std::string_view value, std::size_t limit) {
     if (!valid || cp < 0x20 || cp == 0x7F) {
       escape(c);
       ++i;
-    } else if (c == '\\' || c == '"') {
-      out += '\\';
-      out += static_cast<char>(c);
-      ++i;
     } else {
       out.append(value.substr(i, len));
       i += len;
@@ -151,7 +147,7 @@ std::string Printable(std::string_view value, std::size_t limit) {
     ++shown;
   }
   if (i < value.size())
-    out += Format("...(共 %zu 字节)", value.size());
+    out += "...(共 " + std::to_string(value.size()) + " 字节)";
   return out;
 }
 

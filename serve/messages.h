@@ -17,7 +17,7 @@ std::string BadOptionValue(const std::string& option, const std::string& value,
                            const std::string& expected);
 
 // A value from a file or the command line as the log may show it: control
-// characters escaped (\xNN), backslashes and quotes too, and cut after
+// characters and bytes that are not UTF-8 escaped (\xNN), and cut after
 // `limit` characters with the full length said.
 std::string Printable(std::string_view value, std::size_t limit = 64);
 
