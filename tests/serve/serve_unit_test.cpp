@@ -14,6 +14,7 @@
 #include "engine/endpoint_text.h"
 #include "serve/cli.h"
 #include "serve/logger.h"
+#include "serve/messages.h"
 #include "serve/pair_config.h"
 #include "serve/reload_plan.h"
 #include "store/mapping_store.h"
@@ -31,6 +32,43 @@ TEST(ServePairValues, DottedIPv4IsFourPlainDecimalNumbersUpTo255) {
                           "1000.1.1.1", "localhost", "1.2.3.4x", "127.1"}) {
     EXPECT_FALSE(engine::IsDottedIPv4(bad)) << bad;
   }
+}
+
+TEST(ServePairValues, RemoteIsAnAddressOfEitherFamilyOrAHostName) {
+  ServePair pair;
+  std::string problem;
+  for (const char* ok : {"127.0.0.1", "::1", "fe80::1", "2001:db8::8:800:200c:417a", "localhost",
+                         "db-1.internal.example", "a", "x1.y2"}) {
+    EXPECT_TRUE(ValidatePair(1, "80", ok, "80", &pair, &problem)) << ok << ": " << problem;
+    EXPECT_EQ(pair.remoteHost, ok);
+  }
+  // Digits and dots alone must be a dotted IPv4 address: the resolver would
+  // take "127.1" or "010.0.0.1" as other addresses.
+  for (const char* numeric : {"127.1", "010.0.0.1", "1.2.3", "300.1.1.1", "1.2.3.4.5"}) {
+    EXPECT_FALSE(ValidatePair(4, "80", numeric, "80", &pair, &problem)) << numeric;
+    EXPECT_NE(problem.find("不是点分十进制的 IPv4 地址"), std::string::npos) << problem;
+  }
+  for (const char* bad : {"", "0x7f.0.0.1", "-a.com", "a-.com", "a..b", "a.b.", "a_b.com", "::g",
+                          "host name", "[::1]", "1.2.3.4:80"}) {
+    EXPECT_FALSE(ValidatePair(5, "80", bad, "80", &pair, &problem)) << bad;
+  }
+  EXPECT_FALSE(ValidatePair(5, "80", std::string(64, 'a') + ".com", "80", &pair, &problem));
+  EXPECT_NE(problem.find("不是 IPv4 地址、IPv6 地址或主机名"), std::string::npos) << problem;
+}
+
+TEST(ServeLogText, ValuesAreCutAndControlBytesEscaped) {
+  EXPECT_EQ(msg::Printable("plain 中文 C:\\dir"), "plain 中文 C:\\dir");
+  EXPECT_EQ(msg::Printable("a\x1b[31mb\x07\r\n\x7f"), "a\\x1B[31mb\\x07\\x0D\\x0A\\x7F");
+  // C1 controls written as UTF-8, broken and overlong sequences: escaped.
+  EXPECT_EQ(msg::Printable("\xc2\x9b"
+                           "2J"),
+            "\\xC2\\x9B2J");
+  EXPECT_EQ(msg::Printable("\xe4\xb8"), "\\xE4\\xB8");
+  EXPECT_EQ(msg::Printable("\xc0\xaf"), "\\xC0\\xAF");
+  std::string huge(10 << 20, 'x');
+  std::string cut = msg::Printable(huge);
+  EXPECT_EQ(cut, std::string(64, 'x') + "...(共 10485760 字节)");
+  EXPECT_EQ(msg::Printable(std::string(64, 'y')), std::string(64, 'y'));
 }
 
 TEST(ServePairValues, PortTextIsDigitsWithValue1To65535) {
@@ -170,6 +208,43 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   ASSERT_TRUE(ParseCommandLine({"--dir=目录"}, &d, &err));
   EXPECT_EQ(d.dir, "目录");
   EXPECT_EQ(ServeOptions().dir, ".");
+  ServeOptions n;
+  ASSERT_TRUE(ParseCommandLine(
+      {"--bind", "::", "--connect-timeout=3", "--idle-timeout", "60", "--max-connections", "10",
+       "--half-close", "--stats-interval", "5", "--threads=2", "--quiet"},
+      &n, &err))
+      << err;
+  EXPECT_EQ(n.engine.bindAddress, "::");
+  EXPECT_EQ(n.engine.connectTimeoutSeconds, 3);
+  EXPECT_EQ(n.engine.idleTimeoutSeconds, 60);
+  EXPECT_EQ(n.engine.maxConnections, 10);
+  EXPECT_TRUE(n.engine.halfClose);
+  EXPECT_EQ(n.statsIntervalSeconds, 5);
+  EXPECT_EQ(n.engine.threads, 2);
+  EXPECT_FALSE(n.engine.connectionEvents);
+  ServeOptions defaults;
+  ASSERT_TRUE(ParseCommandLine({}, &defaults, &err));
+  EXPECT_EQ(defaults.engine.bindAddress, "");
+  EXPECT_EQ(defaults.engine.connectTimeoutSeconds, 10);
+  EXPECT_EQ(defaults.engine.idleTimeoutSeconds, 0);
+  EXPECT_EQ(defaults.engine.maxConnections, 4096);
+  EXPECT_FALSE(defaults.engine.halfClose);
+  EXPECT_EQ(defaults.engine.threads, 1);
+  EXPECT_TRUE(defaults.engine.connectionEvents);
+  for (std::vector<std::string> bad :
+       std::vector<std::vector<std::string>>{{"--bind", "localhost"},
+                                             {"--bind", "1.2.3"},
+                                             {"--connect-timeout", "0"},
+                                             {"--connect-timeout", "-1"},
+                                             {"--max-connections", "2147483648"},
+                                             {"--threads", "65"},
+                                             {"--threads", "two"},
+                                             {"--idle-timeout"},
+                                             {"--half-close=yes"}}) {
+    ServeOptions o;
+    EXPECT_FALSE(ParseCommandLine(bad, &o, &err)) << bad[0];
+    EXPECT_NE(err.find(bad[0].substr(0, bad[0].find('='))), std::string::npos) << err;
+  }
   ServeOptions e;
   EXPECT_FALSE(ParseCommandLine({"--dir="}, &e, &err));
   EXPECT_FALSE(ParseCommandLine({"-d", ""}, &e, &err));
@@ -193,6 +268,64 @@ TEST(ServeLogger, LinesAreTimestampedAndWrittenInOrder) {
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} 端口:8080 有另外一个程序在使用!\n"
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} second\n");
   EXPECT_TRUE(std::regex_match(out, line)) << out;
+}
+
+TEST(ServeLogger, LinesCarryTheirLevelAndADroppedCountComesBeforeTheNextLineThatGetsThrough) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false, entered = false;
+  std::vector<std::pair<LogLevel, std::string>> out;
+  {
+    Logger log(
+        [&](LogLevel level, const std::string& line) {
+          std::unique_lock<std::mutex> g(m);
+          entered = true;
+          cv.notify_all();
+          cv.wait(g, [&] { return release; });
+          out.emplace_back(level, line);
+        },
+        2);
+    log.Log(LogLevel::kError, "first");  // taken by the writer, which then blocks
+    {
+      std::unique_lock<std::mutex> g(m);
+      ASSERT_TRUE(cv.wait_for(g, std::chrono::seconds(5), [&] { return entered; }));
+    }
+    for (int i = 0; i < 10; ++i)
+      log.Log(LogLevel::kInfo, "drop " + std::to_string(i));
+    EXPECT_FALSE(log.Flush(100));  // the writer is stuck: the flush gives up in time
+    {
+      std::lock_guard<std::mutex> g(m);
+      release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(log.Flush(5000));
+    log.Log(LogLevel::kNotice, "after");
+    ASSERT_TRUE(log.Flush(5000));
+  }
+  ASSERT_GE(out.size(), 4u);
+  EXPECT_EQ(out[0].first, LogLevel::kError);
+  EXPECT_EQ(out[0].second.substr(Logger::kStampWidth), " first\n");
+  EXPECT_EQ(out[1].second.substr(Logger::kStampWidth + 1), "drop 0\n");
+  EXPECT_EQ(out[2].second.substr(Logger::kStampWidth + 1), "drop 1\n");
+  EXPECT_EQ(out[3].first, LogLevel::kWarning);
+  EXPECT_NE(out[3].second.find("丢弃了 8 行"), std::string::npos) << out[3].second;
+  EXPECT_EQ(out.back().second.substr(Logger::kStampWidth + 1), "after\n");
+  EXPECT_EQ(out.back().first, LogLevel::kNotice);
+}
+
+TEST(ServeLogger, AWriterStuckForGoodDoesNotHoldUpTheLoggersEnd) {
+  auto stuck = std::make_shared<std::atomic<bool>>(true);
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    Logger log([stuck](LogLevel, const std::string&) {
+      while (stuck->load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    log.Log(LogLevel::kNotice, "never written");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  stuck->store(false);  // lets the left-behind writer end before the process does
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
