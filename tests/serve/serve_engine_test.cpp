@@ -94,6 +94,8 @@ TEST(ServeScale, ThousandsOfConnectionsAreServedWithSmallMemoryAndNoIdleWork) {
 }
 
 TEST(ServeDescriptors, OutOfDescriptorsItNeitherSpinsNorFloodsTheLogAndRecovers) {
+  if (kSanitized)
+    GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own to check memory";
   EchoBackend backend;
   TempDir dir;
   std::uint16_t ports[3] = {FreePort(), FreePort(), FreePort()};
@@ -135,6 +137,8 @@ TEST(ServeDescriptors, OutOfDescriptorsItNeitherSpinsNorFloodsTheLogAndRecovers)
 }
 
 TEST(ServeDescriptors, ListenersThatTakeEveryDescriptorLeaveNoSpinAndTheRestStillStarts) {
+  if (kSanitized)
+    GTEST_SKIP() << "the sanitizer runtime needs descriptors of its own to check memory";
   EchoBackend backend;
   TempDir dir;
   std::vector<std::string> sections;
