@@ -48,6 +48,12 @@ std::string FormatEndpoint(const asio::ip::tcp::endpoint& endpoint) {
 std::optional<asio::ip::address> ParseLiteralAddress(const std::string& text) {
   asio::error_code ec;
   if (text.find(':') != std::string::npos) {
+    // Hex digits, colons and dots (an embedded IPv4 part), then an optional
+    // "%scope": the same on every system, whatever its own parser takes
+    // besides ("[::1]" on some).
+    std::size_t scope = text.find('%');
+    if (text.substr(0, scope).find_first_not_of("0123456789abcdefABCDEF:.") != std::string::npos)
+      return std::nullopt;
     asio::ip::address_v6 v6 = asio::ip::make_address_v6(text, ec);
     if (ec)
       return std::nullopt;
