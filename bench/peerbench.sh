@@ -6,7 +6,7 @@
 # results/ folder; the tables are printed at the end of each run.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
-build=${1:-$root/build/linux}
+build=$(cd "${1:-$root/build/linux}" && pwd)
 [ $# -gt 0 ] && shift
 harness=${PEERBENCH:-$root/../shared/peerbench}
 serve=$build/serve/vexhold-serve
