@@ -95,6 +95,9 @@ void Close(Socket s);
 
 // WSAGetLastError: the code of the last failed call on this thread.
 int LastSocketError();
+// The Windows Sockets code for an error number of this system's socket calls
+// (errno on POSIX; on Windows the code itself).
+int SocketErrorFromSystem(int code);
 
 // getpeername; false if it fails.
 bool PeerAddress(Socket s, SocketAddress* peer);

@@ -127,6 +127,10 @@ int FinishInterruptedConnect(Socket s) {
 
 }  // namespace
 
+int SocketErrorFromSystem(int code) {
+  return MapErrno(code);
+}
+
 void Close(Socket s) {
   ::close(s);
 }

@@ -37,6 +37,10 @@ Socket NewSocket(int protocol) {
 
 }  // namespace
 
+int SocketErrorFromSystem(int code) {
+  return code;
+}
+
 void Close(Socket s) {
   ::closesocket(static_cast<SOCKET>(s));
 }

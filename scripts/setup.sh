@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   cmake ninja-build g++ clang libclang-rt-14-dev clang-format
-  googletest libgtest-dev
+  googletest libgtest-dev libasio-dev
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth x11-utils imagemagick
   fonts-wqy-zenhei locales

@@ -1,36 +1,146 @@
 #include "serve/cli.h"
 
+#include <cstdlib>
+
+#include "engine/endpoint_text.h"
 #include "serve/messages.h"
 
 namespace vx {
 
+namespace {
+
+// A whole decimal number in [low, high].
+bool ParseCount(const std::string& text, long low, long high, int* out) {
+  if (text.empty() || text.size() > 9)
+    return false;
+  for (char c : text) {
+    if (c < '0' || c > '9')
+      return false;
+  }
+  long v = std::strtol(text.c_str(), nullptr, 10);
+  if (v < low || v > high)
+    return false;
+  *out = static_cast<int>(v);
+  return true;
+}
+
+struct NumberOption {
+  const char* name;
+  long low, high;
+  const char* range;  // for the message
+  int ServeOptions::*plain;
+  int engine::EngineSettings::*engine;
+};
+
+constexpr long kDay = 86400;
+
+const NumberOption kNumberOptions[] = {
+    {"--connect-timeout", 1, kDay, "1-86400", nullptr,
+     &engine::EngineSettings::connectTimeoutSeconds},
+    {"--idle-timeout", 0, 7 * kDay, "0-604800", nullptr,
+     &engine::EngineSettings::idleTimeoutSeconds},
+    {"--max-connections", 1, 1000000, "1-1000000", nullptr,
+     &engine::EngineSettings::maxConnections},
+    {"--threads", 1, 64, "1-64", nullptr, &engine::EngineSettings::threads},
+    {"--stats-interval", 1, kDay, "1-86400", &ServeOptions::statsIntervalSeconds, nullptr},
+};
+
+bool ValidBindAddress(const std::string& text) {
+  return engine::ParseLiteralAddress(text).has_value();
+}
+
+}  // namespace
+
 bool ParseCommandLine(const std::vector<std::string>& args, ServeOptions* options,
                       std::string* error) {
   for (std::size_t i = 0; i < args.size(); ++i) {
-    const std::string& a = args[i];
-    if (a == "-h" || a == "--help") {
-      options->help = true;
-    } else if (a == "-V" || a == "--version") {
-      options->version = true;
-    } else if (a == "-q" || a == "--quiet") {
-      options->quiet = true;
-    } else if (a == "-d" || a == "--dir") {
-      if (i + 1 >= args.size() || args[i + 1].empty()) {
+    std::string a = args[i];
+    // "--name=value" and "--name value" alike.
+    std::string inlineValue;
+    bool hasInline = false;
+    if (a.rfind("--", 0) == 0) {
+      std::size_t eq = a.find('=');
+      if (eq != std::string::npos) {
+        inlineValue = a.substr(eq + 1);
+        a = a.substr(0, eq);
+        hasInline = true;
+      }
+    }
+    auto value = [&](std::string* out) {
+      if (hasInline) {
+        *out = inlineValue;
+      } else if (i + 1 < args.size()) {
+        *out = args[++i];
+      } else {
+        out->clear();
+      }
+      if (out->empty()) {
         *error = msg::MissingValue(a) + msg::SeeHelp();
         return false;
       }
-      options->dir = args[++i];
-    } else if (a.rfind("--dir=", 0) == 0) {
-      if (a.size() == 6) {
-        *error = msg::MissingValue("--dir") + msg::SeeHelp();
+      return true;
+    };
+    auto flag = [&]() {
+      if (hasInline) {
+        *error = msg::UnknownOption(args[i]) + msg::SeeHelp();
         return false;
       }
-      options->dir = a.substr(6);
+      return true;
+    };
+
+    if (a == "-h" || a == "--help") {
+      if (!flag())
+        return false;
+      options->help = true;
+    } else if (a == "-V" || a == "--version") {
+      if (!flag())
+        return false;
+      options->version = true;
+    } else if (a == "-q" || a == "--quiet") {
+      if (!flag())
+        return false;
+      options->quiet = true;
+    } else if (a == "--half-close") {
+      if (!flag())
+        return false;
+      options->engine.halfClose = true;
+    } else if (a == "-d" || a == "--dir") {
+      if (!value(&options->dir))
+        return false;
+    } else if (a == "--bind") {
+      std::string v;
+      if (!value(&v))
+        return false;
+      if (!ValidBindAddress(v)) {
+        *error = msg::BadOptionValue(a, v, "IPv4 或 IPv6 地址") + msg::SeeHelp();
+        return false;
+      }
+      options->engine.bindAddress = v;
     } else {
-      *error = msg::UnknownOption(a) + msg::SeeHelp();
-      return false;
+      const NumberOption* found = nullptr;
+      for (const NumberOption& o : kNumberOptions) {
+        if (a == o.name)
+          found = &o;
+      }
+      if (found == nullptr) {
+        *error = msg::UnknownOption(args[i]) + msg::SeeHelp();
+        return false;
+      }
+      std::string v;
+      if (!value(&v))
+        return false;
+      int n = 0;
+      if (!ParseCount(v, found->low, found->high, &n)) {
+        *error = msg::BadOptionValue(a, v, found->range) + msg::SeeHelp();
+        return false;
+      }
+      if (found->plain != nullptr)
+        options->*(found->plain) = n;
+      else
+        options->engine.*(found->engine) = n;
     }
   }
+  options->engine.connectionEvents = !options->quiet;
   return true;
 }
 

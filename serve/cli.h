@@ -4,13 +4,15 @@
 #include <string>
 #include <vector>
 
+#include "engine/engine_settings.h"
+
 namespace vx {
 
 enum ServeExitCode : int {
   kExitStopped = 0,         // ran and was stopped (also --help, --version)
   kExitUsage = 1,           // bad command line
   kExitNothingStarted = 2,  // no pair could be started
-  kExitForced = 3,          // second stop signal before every relay had stopped
+  kExitForced = 3,          // second stop signal before the stop had finished
 };
 
 struct ServeOptions {
@@ -18,6 +20,8 @@ struct ServeOptions {
   bool quiet = false;
   bool help = false;
   bool version = false;
+  int statsIntervalSeconds = 0;  // 0: figures only on request and at the stop
+  engine::EngineSettings engine;
 };
 
 // Parses argv[1..]. On a bad command line returns false with the message

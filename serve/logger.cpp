@@ -9,18 +9,31 @@
 
 namespace vx {
 
+namespace {
+
+// How long the destructor lets the writer finish before it leaves it behind.
+constexpr int kFinalFlushMs = 2000;
+
+}  // namespace
+
 Logger::Logger(Writer writer, std::size_t capacity)
-    : m_writer(writer ? std::move(writer) : Writer(WriteStderr)), m_capacity(capacity) {
-  m_thread = std::thread([this] { Run(); });
+    : m_capacity(capacity), m_state(std::make_shared<State>()) {
+  if (!writer)
+    writer = [](LogLevel, const std::string& line) { WriteStderr(line); };
+  m_thread = std::thread(Run, m_state, std::move(writer));
 }
 
 Logger::~Logger() {
+  bool done = Flush(kFinalFlushMs);
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_quit = true;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    m_state->quit = true;
   }
-  m_wake.notify_one();
-  m_thread.join();
+  m_state->wake.notify_one();
+  if (done)
+    m_thread.join();
+  else
+    m_thread.detach();  // stuck in the output: it owns its state and ends with the process
 }
 
 std::string Logger::Timestamp() {
@@ -40,51 +53,65 @@ std::string Logger::Timestamp() {
   return buf;
 }
 
-void Logger::Log(const std::string& text) {
-  std::string line = Timestamp();
-  line += ' ';
-  line += text;
-  line += '\n';
+Logger::Line Logger::MakeLine(LogLevel level, const std::string& text) {
+  Line line{level, Timestamp()};
+  line.text.reserve(kStampWidth + text.size() + 2);
+  line.text += ' ';
+  line.text += text;
+  line.text += '\n';
+  return line;
+}
+
+void Logger::QueueDroppedNotice() {
+  if (m_state->dropped == 0)
+    return;
+  m_state->queue.push_back(MakeLine(LogLevel::kWarning, msg::LinesDropped(m_state->dropped)));
+  ++m_state->queued;
+  m_state->dropped = 0;
+}
+
+void Logger::Log(LogLevel level, const std::string& text) {
+  Line line = MakeLine(level, text);
   {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_queue.size() >= m_capacity) {
-      ++m_dropped;
+    std::lock_guard<std::mutex> lock(m_state->mutex);
+    if (m_state->queue.size() >= m_capacity) {
+      ++m_state->dropped;
       return;
     }
-    m_queue.push_back(std::move(line));
+    QueueDroppedNotice();
+    m_state->queue.push_back(std::move(line));
+    ++m_state->queued;
   }
-  m_wake.notify_one();
+  m_state->wake.notify_one();
 }
 
-void Logger::Flush() {
-  std::unique_lock<std::mutex> lock(m_mutex);
-  m_idle.wait(lock, [this] { return m_queue.empty() && !m_writing; });
+bool Logger::Flush(int timeoutMs) {
+  std::unique_lock<std::mutex> lock(m_state->mutex);
+  if (m_state->queue.size() < m_capacity)
+    QueueDroppedNotice();
+  m_state->wake.notify_one();
+  unsigned long long target = m_state->queued;
+  return m_state->idle.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                [&] { return m_state->written >= target; });
 }
 
-void Logger::Run() {
-  std::unique_lock<std::mutex> lock(m_mutex);
+void Logger::Run(std::shared_ptr<State> state, Writer writer) {
+  std::unique_lock<std::mutex> lock(state->mutex);
   while (true) {
-    m_wake.wait(lock, [this] { return m_quit || !m_queue.empty(); });
-    if (m_queue.empty() && m_quit)
-      break;
-    std::deque<std::string> batch;
-    batch.swap(m_queue);
-    unsigned long long dropped = m_dropped;
-    m_dropped = 0;
-    m_writing = true;
+    state->wake.wait(lock, [&] { return state->quit || !state->queue.empty(); });
+    if (state->queue.empty())
+      break;  // quit, and nothing left
+    std::deque<Line> batch;
+    batch.swap(state->queue);
     lock.unlock();
-    std::string out;
-    for (const std::string& line : batch)
-      out += line;
-    if (dropped > 0)
-      out += Timestamp() + ' ' + msg::LinesDropped(dropped) + '\n';
-    m_writer(out);
+    for (const Line& line : batch) {
+      writer(line.level, line.text);
+      std::lock_guard<std::mutex> relock(state->mutex);
+      ++state->written;
+      state->idle.notify_all();
+    }
     lock.lock();
-    m_writing = false;
-    if (m_queue.empty())
-      m_idle.notify_all();
   }
-  m_idle.notify_all();
 }
 
 }  // namespace vx

@@ -2,10 +2,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/alert.h"
 #include "serve/cli.h"
 #include "serve/console.h"
-#include "serve/log_alert_sink.h"
 #include "serve/logger.h"
 #include "serve/messages.h"
 #include "serve/server.h"
@@ -33,17 +31,13 @@ int main(int argc, char** argv) {
   int code;
   {
     vx::Logger logger;
-    vx::LogAlertSink sink(logger, !options.quiet);
-    vx::SetAlertSink(&sink);
     vx::Server server(options, logger);
     code = server.Run();
-    logger.Flush();
-    if (code == vx::kExitForced) {
-      // Some relay still runs and may still report: do not tear down the sink.
+    // A forced exit leaves the engine running; a stalled log is not waited for.
+    if (!vx::FlushLogBeforeExit(logger, &code) || code == vx::kExitForced) {
       vx::NotifyShutdownComplete();
       std::_Exit(code);
     }
-    vx::SetAlertSink(nullptr);
   }
   vx::NotifyShutdownComplete();
   return code;

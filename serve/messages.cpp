@@ -33,36 +33,57 @@ Format(const char* fmt, ...) {
   return out;
 }
 
+// "host:port", "[v6]:port".
+std::string Remote(const std::string& host, unsigned port) {
+  std::string h = Printable(host, 256);
+  if (host.find(':') != std::string::npos)
+    h = "[" + h + "]";
+  return h + ":" + std::to_string(port);
+}
+
 }  // namespace
 
 std::string HelpText() {
   std::string text =
-      "用法: vexhold-serve [--dir 目录] [--quiet] [--help] [--version]\n"
+      "用法: vexhold-serve [--dir 目录] [--quiet] [--help] [--version] [其他选项]\n"
       "\n"
       "无窗口运行 目录/setting.ini 中的全部端口映射 (与图形界面使用同一个文件),\n"
-      "每个映射在所有本地接口上监听本地端口, 并把每个连接转发到远程地址和端口。\n"
+      "每个映射在本地端口上监听, 并把每个连接转发到远程地址和端口。\n"
+      "远程地址 (IP=) 可以是 IPv4 地址、IPv6 地址或主机名; 主机名在每个新连接时解析,\n"
+      "解析出的地址在连接超时内依次尝试。\n"
 #ifdef _WIN32
-      "按 Ctrl+C 或 Ctrl+Break 停止全部映射并退出。\n"
+      "按 Ctrl+C 或 Ctrl+Break 停止全部映射并退出; 再次按下时立即退出。\n"
 #else
-      "收到 SIGINT 或 SIGTERM 时停止全部映射并退出; 再次收到时立即退出。\n"
+      "收到 SIGINT 或 SIGTERM 时停止全部映射并退出; 停止过程中再次收到时立即退出。\n"
       "收到 SIGHUP 时重新读取 setting.ini, 只停止和启动有变化的映射,\n"
-      "未变化的映射保留其连接。\n"
+      "未变化的映射保留其连接。收到 SIGUSR1 时记录每个映射的统计数字。\n"
 #endif
       "文件不存在时按图形界面首次启动的方式创建 (没有映射)。\n"
-      "映射的消息和连接的建立、关闭都带时间写到标准错误输出。\n"
+      "映射的消息和连接的建立、关闭都带时间写到标准错误输出;\n"
+      "输出跟不上时丢弃日志行并记下丢弃的行数, 转发不受影响。\n"
       "\n"
       "选项:\n"
-      "  -d, --dir 目录   setting.ini 所在的目录 (默认: 当前目录)\n"
-      "  -q, --quiet      不记录连接的建立和关闭\n"
-      "  -h, --help       显示本帮助并退出\n"
-      "  -V, --version    显示版本并退出\n"
+      "  -d, --dir 目录            setting.ini 所在的目录 (默认: 当前目录)\n"
+      "  -q, --quiet               不记录连接的建立和关闭\n"
+      "      --bind 地址           监听的本地地址 (默认: 所有 IPv4 接口; :: 为 IPv6,\n"
+      "                            系统允许时同时接受 IPv4)\n"
+      "      --connect-timeout 秒  连接远程地址的超时 (默认: 10)\n"
+      "      --idle-timeout 秒     双向都没有数据这么久的连接被关闭 (默认: 0, 不关闭)\n"
+      "      --max-connections N   每个映射同时转发的连接数上限 (默认: 4096),\n"
+      "                            超过时新连接立即被关闭\n"
+      "      --half-close          一方关闭发送后把关闭传给另一方, 两个方向都结束后才关闭连接\n"
+      "                            (默认: 任一方关闭即关闭整个连接, 已收到的数据先送出)\n"
+      "      --stats-interval 秒   每隔这么久记录统计数字 (默认: 只在请求时和停止时)\n"
+      "      --threads N           转发线程数, 映射分布到各线程 (默认: 1)\n"
+      "  -h, --help                显示本帮助并退出\n"
+      "  -V, --version             显示版本并退出\n"
       "\n"
       "退出码:\n"
       "  0  运行后被停止 (或 --help、--version)\n"
       "  1  命令行参数错误\n"
       "  2  没有能启动的映射: 文件无法读取或创建, 没有有效的映射,\n"
       "     或者全部映射都启动失败 (例如端口已被占用)\n"
-      "  3  再次收到停止信号, 未等全部映射停止就退出\n";
+      "  3  停止过程中再次收到停止信号, 未等停止完成就退出\n";
   return text;
 }
 
@@ -82,16 +103,64 @@ std::string SeeHelp() {
   return "用 vexhold-serve --help 查看用法。\n";
 }
 
+std::string BadOptionValue(const std::string& option, const std::string& value,
+                           const std::string& expected) {
+  return Format("vexhold-serve: 参数 %s 的值 \"%s\" 无效 (应为 %s)\n", option.c_str(),
+                Printable(value).c_str(), expected.c_str());
+}
+
+std::string Printable(std::string_view value, std::size_t limit) {
+  std::string out;
+  std::size_t shown = 0;
+  std::size_t i = 0;
+  auto escape = [&out](unsigned char b) {
+    char hex[8];
+    std::snprintf(hex, sizeof hex, "\\x%02X", b);
+    out += hex;
+  };
+  while (i < value.size() && shown < limit) {
+    unsigned char c = static_cast<unsigned char>(value[i]);
+    std::size_t len = c < 0x80             ? 1
+                      : (c & 0xE0) == 0xC0 ? 2
+                      : (c & 0xF0) == 0xE0 ? 3
+                      : (c & 0xF8) == 0xF0 ? 4
+                                           : 0;
+    bool valid = len > 0 && i + len <= value.size();
+    std::uint32_t cp = len == 1 ? c : len == 2 ? (c & 0x1Fu) : len == 3 ? (c & 0x0Fu) : (c & 0x07u);
+    for (std::size_t k = 1; valid && k < len; ++k) {
+      unsigned char t = static_cast<unsigned char>(value[i + k]);
+      valid = (t & 0xC0) == 0x80;
+      cp = (cp << 6) | (t & 0x3Fu);
+    }
+    // Overlong forms, surrogates and C1 controls are escaped like C0 ones.
+    if (valid && len > 1) {
+      static const std::uint32_t kLeast[] = {0, 0, 0x80, 0x800, 0x10000};
+      valid = cp >= kLeast[len] && cp <= 0x10FFFF && (cp < 0xD800 || cp > 0xDFFF) && cp > 0x9F;
+    }
+    if (!valid || cp < 0x20 || cp == 0x7F) {
+      escape(c);
+      ++i;
+    } else {
+      out.append(value.substr(i, len));
+      i += len;
+    }
+    ++shown;
+  }
+  if (i < value.size())
+    out += "...(共 " + std::to_string(value.size()) + " 字节)";
+  return out;
+}
+
 std::string FileCreated(const std::string& path) {
-  return Format("已创建 %s (还没有映射)", path.c_str());
+  return Format("已创建 %s (还没有映射)", Printable(path, 1024).c_str());
 }
 
 std::string FileUnusable(const std::string& path) {
-  return Format("无法读取或创建 %s (没有 [Num] 节的 Number 值)", path.c_str());
+  return Format("无法读取或创建 %s (没有 [Num] 节的 Number 值)", Printable(path, 1024).c_str());
 }
 
-std::string BadCount(int count) {
-  return Format("[Num] 节的 Number 值 %d 无效, 没有映射可运行", count);
+std::string BadCount(const std::string& text) {
+  return Format("[Num] 节的 Number 值 \"%s\" 无效", Printable(text).c_str());
 }
 
 std::string CountTooLarge(int count, int served) {
@@ -100,44 +169,43 @@ std::string CountTooLarge(int count, int served) {
 
 std::string BadLocalPort(int section, const std::string& text) {
   return Format("第 %d 节: 本地端口 Cport \"%s\" 无效 (应为 1 到 65535), 已跳过", section,
-                text.c_str());
+                Printable(text).c_str());
 }
 
 std::string BadRemoteAddress(int section, const std::string& text) {
   return Format("第 %d 节: 远程地址 IP \"%s\" 不是点分十进制的 IPv4 地址, 已跳过", section,
-                text.c_str());
+                Printable(text).c_str());
+}
+
+std::string BadRemoteHost(int section, const std::string& text) {
+  return Format("第 %d 节: 远程地址 IP \"%s\" 不是 IPv4 地址、IPv6 地址或主机名, 已跳过", section,
+                Printable(text).c_str());
 }
 
 std::string BadRemotePort(int section, const std::string& text) {
   return Format("第 %d 节: 远程端口 Sport \"%s\" 无效 (应为 1 到 65535), 已跳过", section,
-                text.c_str());
+                Printable(text).c_str());
 }
 
 std::string DuplicateLocalPort(int section, unsigned port, int firstSection) {
   return Format("第 %d 节: 本地端口 %u 已由第 %d 节使用, 已跳过", section, port, firstSection);
 }
 
-std::string TooManyRelays(int section) {
-  return Format("第 %d 节: 同时运行的映射已达上限, 未启动", section);
-}
-
 std::string Starting(const std::string& path, bool canReload) {
-  return Format("vexhold-serve " VEXHOLD_VERSION " 启动, 使用 %s%s", path.c_str(),
+  return Format("vexhold-serve " VEXHOLD_VERSION " 启动, 使用 %s%s", Printable(path, 1024).c_str(),
                 canReload ? " (SIGHUP 重新读取)" : "");
 }
 
-std::string StartingPair(int section, unsigned localPort, const std::string& ip,
+std::string StartingPair(int section, unsigned localPort, const std::string& host,
                          unsigned remotePort) {
-  return Format("启动第 %d 节: 本地端口 %u -> %s:%u", section, localPort, ip.c_str(), remotePort);
+  return Format("启动第 %d 节: 本地端口 %u -> %s", section, localPort,
+                Remote(host, remotePort).c_str());
 }
 
-std::string StoppingPair(int section, unsigned localPort, const std::string& ip,
+std::string StoppingPair(int section, unsigned localPort, const std::string& host,
                          unsigned remotePort) {
-  return Format("停止第 %d 节: 本地端口 %u -> %s:%u", section, localPort, ip.c_str(), remotePort);
-}
-
-std::string RelayEnded(int section, unsigned localPort) {
-  return Format("第 %d 节 (本地端口 %u) 的映射已结束", section, localPort);
+  return Format("停止第 %d 节: 本地端口 %u -> %s", section, localPort,
+                Remote(host, remotePort).c_str());
 }
 
 std::string RunningSummary(int running, int configured) {
@@ -165,7 +233,7 @@ std::string Stopped() {
 }
 
 std::string ReloadRequested(const std::string& path) {
-  return Format("收到 SIGHUP, 重新读取 %s", path.c_str());
+  return Format("收到 SIGHUP, 重新读取 %s", Printable(path, 1024).c_str());
 }
 
 std::string ReloadKeptOld() {
@@ -186,6 +254,37 @@ std::string ConnectionClosed(unsigned localPort, const std::string& peer) {
 
 std::string LinesDropped(unsigned long long n) {
   return Format("(日志输出过慢, 丢弃了 %llu 行)", n);
+}
+
+std::string OpenFileLimitRaised(long before, long now) {
+  return Format("打开文件数上限已从 %ld 提高到 %ld", before, now);
+}
+
+std::string PairFigures(int section, unsigned localPort, const std::string& host,
+                        unsigned remotePort, unsigned long long open, unsigned long long served,
+                        unsigned long long refused, unsigned long long up,
+                        unsigned long long down) {
+  return Format(
+      "第 %d 节 (本地端口 %u -> %s): 当前 %llu 个连接, 共接受 %llu 个, 超限关闭 %llu 个, "
+      "上行 %llu 字节, 下行 %llu 字节",
+      section, localPort, Remote(host, remotePort).c_str(), open, served, refused, up, down);
+}
+
+std::string ConnectionLimitReached(unsigned localPort, int limit) {
+  return Format("端口:%u 连接数已达上限 %d, 新连接被立即关闭", localPort, limit);
+}
+
+std::string ConnectionLimitBurstEnded(unsigned localPort, unsigned long long refused) {
+  return Format("端口:%u 连接数超限期间关闭了 %llu 个新连接", localPort, refused);
+}
+
+std::string NameUnresolved(unsigned localPort, const std::string& name, int code) {
+  return Format("端口:%u 无法解析远程主机名 \"%s\" (%d), 客户端连接被关闭", localPort,
+                Printable(name, 256).c_str(), code);
+}
+
+std::string DescriptorsAvailableAgain(unsigned localPort, unsigned long long failures) {
+  return Format("端口:%u 恢复接受连接 (其间失败 %llu 次)", localPort, failures);
 }
 
 }  // namespace vx::msg

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace vx::msg {
 
@@ -12,23 +13,29 @@ std::string VersionText();
 std::string UnknownOption(const std::string& arg);
 std::string MissingValue(const std::string& option);
 std::string SeeHelp();
+std::string BadOptionValue(const std::string& option, const std::string& value,
+                           const std::string& expected);
+
+// A value from a file or the command line as the log may show it: control
+// characters and bytes that are not UTF-8 escaped (\xNN), and cut after
+// `limit` characters with the full length said.
+std::string Printable(std::string_view value, std::size_t limit = 64);
 
 std::string FileCreated(const std::string& path);
 std::string FileUnusable(const std::string& path);
-std::string BadCount(int count);
+std::string BadCount(const std::string& text);
 std::string CountTooLarge(int count, int served);
 std::string BadLocalPort(int section, const std::string& text);
 std::string BadRemoteAddress(int section, const std::string& text);
+std::string BadRemoteHost(int section, const std::string& text);
 std::string BadRemotePort(int section, const std::string& text);
 std::string DuplicateLocalPort(int section, unsigned port, int firstSection);
-std::string TooManyRelays(int section);
 
 std::string Starting(const std::string& path, bool canReload);
-std::string StartingPair(int section, unsigned localPort, const std::string& ip,
+std::string StartingPair(int section, unsigned localPort, const std::string& host,
                          unsigned remotePort);
-std::string StoppingPair(int section, unsigned localPort, const std::string& ip,
+std::string StoppingPair(int section, unsigned localPort, const std::string& host,
                          unsigned remotePort);
-std::string RelayEnded(int section, unsigned localPort);
 std::string RunningSummary(int running, int configured);
 std::string NothingRunning();
 std::string StopRequested();
@@ -41,5 +48,14 @@ std::string ReloadDone(int kept, int stopped, int started);
 std::string ConnectionOpened(unsigned localPort, const std::string& peer);
 std::string ConnectionClosed(unsigned localPort, const std::string& peer);
 std::string LinesDropped(unsigned long long n);
+
+std::string OpenFileLimitRaised(long before, long now);
+std::string PairFigures(int section, unsigned localPort, const std::string& host,
+                        unsigned remotePort, unsigned long long open, unsigned long long served,
+                        unsigned long long refused, unsigned long long up, unsigned long long down);
+std::string ConnectionLimitReached(unsigned localPort, int limit);
+std::string ConnectionLimitBurstEnded(unsigned localPort, unsigned long long refused);
+std::string NameUnresolved(unsigned localPort, const std::string& name, int code);
+std::string DescriptorsAvailableAgain(unsigned localPort, unsigned long long failures);
 
 }  // namespace vx::msg

@@ -3,9 +3,11 @@
 #include <cstdio>
 #include <map>
 
+#include "engine/endpoint_text.h"
 #include "relay/slot_tables.h"
 #include "serve/messages.h"
 #include "store/mapping_store.h"
+#include "store/profile_int.h"
 
 namespace vx {
 
@@ -23,28 +25,6 @@ bool AllDigits(const std::string& s) {
 
 }  // namespace
 
-bool IsDottedIPv4(const std::string& text) {
-  int parts = 0;
-  std::size_t i = 0;
-  while (true) {
-    std::size_t start = i;
-    int value = 0;
-    while (i < text.size() && text[i] >= '0' && text[i] <= '9' && i - start < 3) {
-      value = value * 10 + (text[i] - '0');
-      ++i;
-    }
-    std::size_t len = i - start;
-    if (len == 0 || value > 255 || (len > 1 && text[start] == '0'))
-      return false;
-    ++parts;
-    if (parts == 4)
-      return i == text.size();
-    if (i >= text.size() || text[i] != '.')
-      return false;
-    ++i;
-  }
-}
-
 std::uint16_t ParsePortText(const std::string& text) {
   if (!AllDigits(text))
     return 0;
@@ -59,15 +39,18 @@ std::uint16_t ParsePortText(const std::string& text) {
   return static_cast<std::uint16_t>(value);
 }
 
-bool ValidatePair(int section, const std::string& localPort, const std::string& remoteIp,
+bool ValidatePair(int section, const std::string& localPort, const std::string& remoteHost,
                   const std::string& remotePort, ServePair* pair, std::string* problem) {
   std::uint16_t lp = ParsePortText(localPort);
   if (lp == 0) {
     *problem = msg::BadLocalPort(section, localPort);
     return false;
   }
-  if (!IsDottedIPv4(remoteIp)) {
-    *problem = msg::BadRemoteAddress(section, remoteIp);
+  if (!engine::ParseLiteralAddress(remoteHost) && !engine::IsHostName(remoteHost)) {
+    bool looksNumeric =
+        !remoteHost.empty() && remoteHost.find_first_not_of("0123456789.") == std::string::npos;
+    *problem = looksNumeric ? msg::BadRemoteAddress(section, remoteHost)
+                            : msg::BadRemoteHost(section, remoteHost);
     return false;
   }
   std::uint16_t rp = ParsePortText(remotePort);
@@ -77,7 +60,7 @@ bool ValidatePair(int section, const std::string& localPort, const std::string& 
   }
   pair->section = section;
   pair->localPort = lp;
-  pair->remoteIp = remoteIp;
+  pair->remoteHost = remoteHost;
   pair->remotePort = rp;
   return true;
 }
@@ -106,16 +89,18 @@ ServeConfig ReadServeConfig(MappingStore& store, bool createIfMissing) {
     config.created = true;
     snapshot = store.Load();
   }
-  int count = snapshot.ReadMappingCount(-1);
-  if (count == -1) {
+  std::optional<std::string> countText = snapshot.RawCount();
+  int count = ini::ProfileIntOr(countText, -1);
+  if (!countText || (count == -1 && !ini::ParseProfileInt(*countText))) {
     config.problems.push_back(msg::FileUnusable(store.Path().u8string()));
     return config;
   }
-  config.usable = true;
   if (count < 0) {
-    config.problems.push_back(msg::BadCount(count));
+    // "-2" or "2147483648": as unreadable as no count at all.
+    config.problems.push_back(msg::BadCount(*countText));
     return config;
   }
+  config.usable = true;
   if (count > kMaxPairs) {
     config.problems.push_back(msg::CountTooLarge(count, kMaxPairs));
     count = kMaxPairs;

@@ -1,11 +1,13 @@
-// vexhold-serve's lifetime: read setting.ini, start a relay per good pair
-// through the start hand-over, serve until a stop request, apply reloads,
-// and stop every relay through the stop protocol before exiting.
+// vexhold-serve's lifetime: read setting.ini, listen for every good pair on
+// the event-driven engine, serve until a stop request, apply reloads, log the
+// pairs' figures when asked, and stop.
 #pragma once
 
 #include <vector>
 
+#include "engine/engine.h"
 #include "serve/cli.h"
+#include "serve/engine_log.h"
 #include "serve/logger.h"
 #include "serve/pair_config.h"
 #include "store/mapping_store.h"
@@ -15,35 +17,36 @@ namespace vx {
 class Server {
  public:
   Server(const ServeOptions& options, Logger& logger);
-  // Returns the process exit code (ServeExitCode).
+  // Returns the process exit code (ServeExitCode). On kExitForced the engine
+  // may still run: the caller ends the process at once.
   int Run();
 
  private:
-  struct Relay {
+  struct Running {
     ServePair pair;
-    int index = 0;  // relay index = slot (slotMap[t] = t throughout)
-    bool ended = false;
+    int id = 0;  // the engine's
   };
 
   void Report(const std::vector<std::string>& problems);
-  void StartPairs(const std::vector<ServePair>& pairs, std::vector<int>* started);
-  int FreeRelayIndex() const;
-  // Waits until each just-started relay is past its start-up; returns how
-  // many of them are listening.
-  int Settle(const std::vector<int>& started);
-  bool RelayEnded(int index) const;
-  void NoteEndedRelays();
-  // Stops the given relays and waits for them; false if a second stop
-  // request cut the wait short.
-  bool StopRelays(const std::vector<int>& indices);
+  // Returns how many of them listen now.
+  int StartPairs(const std::vector<ServePair>& pairs);
   void Reload();
-  int LiveCount() const;
+  void LogFigures(const Running& r);
+  void LogAllFigures();
+  int Stop();
 
   ServeOptions m_options;
   Logger& m_logger;
   MappingStore m_store;
-  std::vector<Relay> m_relays;
-  bool m_reloadPending = false;
+  EngineLog m_events;
+  engine::Engine m_engine;
+  std::vector<Running> m_running;
 };
+
+// Writes what is still queued before the process exits, for a bounded time,
+// while a second stop request may still cut it short (then *code becomes
+// kExitForced). False when the output did not take it all: the caller then
+// ends the process without waiting for the log any longer.
+bool FlushLogBeforeExit(Logger& logger, int* code);
 
 }  // namespace vx

@@ -1,4 +1,5 @@
-// Stop and reload requests from outside: SIGINT/SIGTERM/SIGHUP on POSIX,
+// Stop, reload and figures requests from outside: SIGINT/SIGTERM, SIGHUP and
+// SIGUSR1 on POSIX,
 // Ctrl+C / Ctrl+Break / console close on Windows. No work is done in a
 // signal handler: POSIX blocks the signals in every thread and takes them
 // with sigtimedwait on the main thread; the Windows console handler only sets
@@ -7,7 +8,7 @@
 
 namespace vx {
 
-enum class ServeEvent { kNone, kStop, kReload };
+enum class ServeEvent { kNone, kStop, kReload, kFigures };
 
 // Call before any thread is started (threads inherit the blocked signals).
 void InstallStopSignals();

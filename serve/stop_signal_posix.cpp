@@ -18,6 +18,7 @@ void InstallStopSignals() {
   sigaddset(&g_serveSignals, SIGINT);
   sigaddset(&g_serveSignals, SIGTERM);
   sigaddset(&g_serveSignals, SIGHUP);
+  sigaddset(&g_serveSignals, SIGUSR1);
   pthread_sigmask(SIG_BLOCK, &g_serveSignals, nullptr);
   // A log reader that went away must not kill the server.
   std::signal(SIGPIPE, SIG_IGN);
@@ -33,6 +34,8 @@ ServeEvent WaitForServeEvent(int timeoutMs) {
     return ServeEvent::kStop;
   if (sig == SIGHUP)
     return ServeEvent::kReload;
+  if (sig == SIGUSR1)
+    return ServeEvent::kFigures;
   return ServeEvent::kNone;  // time-out or EINTR
 }
 

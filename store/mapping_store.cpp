@@ -53,6 +53,10 @@ std::optional<std::string> MappingReads::RawValue(int section, const char* key) 
   return Doc().GetString(SectionName(section), key);
 }
 
+std::optional<std::string> MappingReads::RawCount() const {
+  return Doc().GetString(kCountSection, kCountKey);
+}
+
 void MappingEdit::WriteMappingCount(int n) {
   m_doc.SetString(kCountSection, kCountKey, std::to_string(n));
 }

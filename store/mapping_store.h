@@ -35,6 +35,8 @@ class MappingReads {
   StoredMapping ReadMappingEntry(int section, int portDefault, int addressCapacity) const;
   // Section s, key "Cport", "IP" or "Sport" as the file holds it, unconverted.
   std::optional<std::string> RawValue(int section, const char* key) const;
+  // "Num"/"Number" as the file holds it, unconverted.
+  std::optional<std::string> RawCount() const;
 
  protected:
   virtual ~MappingReads() = default;

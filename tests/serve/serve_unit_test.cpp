@@ -11,8 +11,10 @@
 #include <regex>
 #include <thread>
 
+#include "engine/endpoint_text.h"
 #include "serve/cli.h"
 #include "serve/logger.h"
+#include "serve/messages.h"
 #include "serve/pair_config.h"
 #include "serve/reload_plan.h"
 #include "store/mapping_store.h"
@@ -22,14 +24,51 @@ namespace {
 
 TEST(ServePairValues, DottedIPv4IsFourPlainDecimalNumbersUpTo255) {
   for (const char* ok : {"127.0.0.1", "0.0.0.0", "255.255.255.255", "192.168.1.20", "10.0.0.5"}) {
-    EXPECT_TRUE(IsDottedIPv4(ok)) << ok;
+    EXPECT_TRUE(engine::IsDottedIPv4(ok)) << ok;
   }
   // inet_addr would take several of these, meaning something else.
   for (const char* bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "010.0.0.1", "0x7f.0.0.1",
                           "1..2.3", "1.2.3.", ".1.2.3", "1.2.3.4 ", " 1.2.3.4", "1.2.3.-4",
                           "1000.1.1.1", "localhost", "1.2.3.4x", "127.1"}) {
-    EXPECT_FALSE(IsDottedIPv4(bad)) << bad;
+    EXPECT_FALSE(engine::IsDottedIPv4(bad)) << bad;
   }
+}
+
+TEST(ServePairValues, RemoteIsAnAddressOfEitherFamilyOrAHostName) {
+  ServePair pair;
+  std::string problem;
+  for (const char* ok : {"127.0.0.1", "::1", "fe80::1", "2001:db8::8:800:200c:417a", "localhost",
+                         "db-1.internal.example", "a", "x1.y2"}) {
+    EXPECT_TRUE(ValidatePair(1, "80", ok, "80", &pair, &problem)) << ok << ": " << problem;
+    EXPECT_EQ(pair.remoteHost, ok);
+  }
+  // Digits and dots alone must be a dotted IPv4 address: the resolver would
+  // take "127.1" or "010.0.0.1" as other addresses.
+  for (const char* numeric : {"127.1", "010.0.0.1", "1.2.3", "300.1.1.1", "1.2.3.4.5"}) {
+    EXPECT_FALSE(ValidatePair(4, "80", numeric, "80", &pair, &problem)) << numeric;
+    EXPECT_NE(problem.find("不是点分十进制的 IPv4 地址"), std::string::npos) << problem;
+  }
+  for (const char* bad : {"", "0x7f.0.0.1", "-a.com", "a-.com", "a..b", "a.b.", "a_b.com", "::g",
+                          "host name", "[::1]", "1.2.3.4:80"}) {
+    EXPECT_FALSE(ValidatePair(5, "80", bad, "80", &pair, &problem)) << bad;
+  }
+  EXPECT_FALSE(ValidatePair(5, "80", std::string(64, 'a') + ".com", "80", &pair, &problem));
+  EXPECT_NE(problem.find("不是 IPv4 地址、IPv6 地址或主机名"), std::string::npos) << problem;
+}
+
+TEST(ServeLogText, ValuesAreCutAndControlBytesEscaped) {
+  EXPECT_EQ(msg::Printable("plain 中文 C:\\dir"), "plain 中文 C:\\dir");
+  EXPECT_EQ(msg::Printable("a\x1b[31mb\x07\r\n\x7f"), "a\\x1B[31mb\\x07\\x0D\\x0A\\x7F");
+  // C1 controls written as UTF-8, broken and overlong sequences: escaped.
+  EXPECT_EQ(msg::Printable("\xc2\x9b"
+                           "2J"),
+            "\\xC2\\x9B2J");
+  EXPECT_EQ(msg::Printable("\xe4\xb8"), "\\xE4\\xB8");
+  EXPECT_EQ(msg::Printable("\xc0\xaf"), "\\xC0\\xAF");
+  std::string huge(10 << 20, 'x');
+  std::string cut = msg::Printable(huge);
+  EXPECT_EQ(cut, std::string(64, 'x') + "...(共 10485760 字节)");
+  EXPECT_EQ(msg::Printable(std::string(64, 'y')), std::string(64, 'y'));
 }
 
 TEST(ServePairValues, PortTextIsDigitsWithValue1To65535) {
@@ -74,10 +113,10 @@ TEST_F(ServeConfigFile, ReadsEveryGoodPairAndNamesEachBadOne) {
   EXPECT_FALSE(c.created);
   ASSERT_EQ(c.pairs.size(), 3u);
   EXPECT_EQ(c.pairs[0].section, 1);
-  EXPECT_EQ(c.pairs[0].remoteIp, "192.168.1.20");
+  EXPECT_EQ(c.pairs[0].remoteHost, "192.168.1.20");
   // A missing IP relays to 127.0.0.1, as the GUI's relay start does.
   EXPECT_EQ(c.pairs[1].section, 3);
-  EXPECT_EQ(c.pairs[1].remoteIp, "127.0.0.1");
+  EXPECT_EQ(c.pairs[1].remoteHost, "127.0.0.1");
   EXPECT_EQ(c.pairs[2].localPort, 443);
   ASSERT_EQ(c.problems.size(), 2u);
   EXPECT_EQ(c.problems[0], "第 2 节: 本地端口 Cport \"\" 无效 (应为 1 到 65535), 已跳过");
@@ -117,7 +156,7 @@ TEST_F(ServeConfigFile, NegativeCountRunsNothing) {
   Write("[Num]\nNumber=-3\n[1]\nCport=8080\nIP=1.2.3.4\nSport=80\n");
   MappingStore store(m_dir / "setting.ini");
   ServeConfig c = ReadServeConfig(store, true);
-  EXPECT_TRUE(c.usable);
+  EXPECT_FALSE(c.usable);
   EXPECT_TRUE(c.pairs.empty());
   ASSERT_EQ(c.problems.size(), 1u);
   EXPECT_NE(c.problems[0].find("-3"), std::string::npos);
@@ -127,7 +166,7 @@ ServePair P(int section, std::uint16_t local, const char* ip, std::uint16_t remo
   ServePair p;
   p.section = section;
   p.localPort = local;
-  p.remoteIp = ip;
+  p.remoteHost = ip;
   p.remotePort = remote;
   return p;
 }
@@ -169,6 +208,43 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   ASSERT_TRUE(ParseCommandLine({"--dir=目录"}, &d, &err));
   EXPECT_EQ(d.dir, "目录");
   EXPECT_EQ(ServeOptions().dir, ".");
+  ServeOptions n;
+  ASSERT_TRUE(ParseCommandLine(
+      {"--bind", "::", "--connect-timeout=3", "--idle-timeout", "60", "--max-connections", "10",
+       "--half-close", "--stats-interval", "5", "--threads=2", "--quiet"},
+      &n, &err))
+      << err;
+  EXPECT_EQ(n.engine.bindAddress, "::");
+  EXPECT_EQ(n.engine.connectTimeoutSeconds, 3);
+  EXPECT_EQ(n.engine.idleTimeoutSeconds, 60);
+  EXPECT_EQ(n.engine.maxConnections, 10);
+  EXPECT_TRUE(n.engine.halfClose);
+  EXPECT_EQ(n.statsIntervalSeconds, 5);
+  EXPECT_EQ(n.engine.threads, 2);
+  EXPECT_FALSE(n.engine.connectionEvents);
+  ServeOptions defaults;
+  ASSERT_TRUE(ParseCommandLine({}, &defaults, &err));
+  EXPECT_EQ(defaults.engine.bindAddress, "");
+  EXPECT_EQ(defaults.engine.connectTimeoutSeconds, 10);
+  EXPECT_EQ(defaults.engine.idleTimeoutSeconds, 0);
+  EXPECT_EQ(defaults.engine.maxConnections, 4096);
+  EXPECT_FALSE(defaults.engine.halfClose);
+  EXPECT_EQ(defaults.engine.threads, 1);
+  EXPECT_TRUE(defaults.engine.connectionEvents);
+  for (std::vector<std::string> bad :
+       std::vector<std::vector<std::string>>{{"--bind", "localhost"},
+                                             {"--bind", "1.2.3"},
+                                             {"--connect-timeout", "0"},
+                                             {"--connect-timeout", "-1"},
+                                             {"--max-connections", "2147483648"},
+                                             {"--threads", "65"},
+                                             {"--threads", "two"},
+                                             {"--idle-timeout"},
+                                             {"--half-close=yes"}}) {
+    ServeOptions o;
+    EXPECT_FALSE(ParseCommandLine(bad, &o, &err)) << bad[0];
+    EXPECT_NE(err.find(bad[0].substr(0, bad[0].find('='))), std::string::npos) << err;
+  }
   ServeOptions e;
   EXPECT_FALSE(ParseCommandLine({"--dir="}, &e, &err));
   EXPECT_FALSE(ParseCommandLine({"-d", ""}, &e, &err));
@@ -180,18 +256,76 @@ TEST(ServeLogger, LinesAreTimestampedAndWrittenInOrder) {
   std::mutex m;
   std::string out;
   {
-    Logger log([&](const std::string& s) {
+    Logger log([&](LogLevel, const std::string& s) {
       std::lock_guard<std::mutex> g(m);
       out += s;
     });
-    log.Log("端口:8080 有另外一个程序在使用!");
-    log.Log("second");
-    log.Flush();
+    log.Log(LogLevel::kError, "端口:8080 有另外一个程序在使用!");
+    log.Log(LogLevel::kNotice, "second");
+    log.Flush(5000);
   }
   std::regex line(
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} 端口:8080 有另外一个程序在使用!\n"
       "\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} second\n");
   EXPECT_TRUE(std::regex_match(out, line)) << out;
+}
+
+TEST(ServeLogger, LinesCarryTheirLevelAndADroppedCountComesBeforeTheNextLineThatGetsThrough) {
+  std::mutex m;
+  std::condition_variable cv;
+  bool release = false, entered = false;
+  std::vector<std::pair<LogLevel, std::string>> out;
+  {
+    Logger log(
+        [&](LogLevel level, const std::string& line) {
+          std::unique_lock<std::mutex> g(m);
+          entered = true;
+          cv.notify_all();
+          cv.wait(g, [&] { return release; });
+          out.emplace_back(level, line);
+        },
+        2);
+    log.Log(LogLevel::kError, "first");  // taken by the writer, which then blocks
+    {
+      std::unique_lock<std::mutex> g(m);
+      ASSERT_TRUE(cv.wait_for(g, std::chrono::seconds(5), [&] { return entered; }));
+    }
+    for (int i = 0; i < 10; ++i)
+      log.Log(LogLevel::kInfo, "drop " + std::to_string(i));
+    EXPECT_FALSE(log.Flush(100));  // the writer is stuck: the flush gives up in time
+    {
+      std::lock_guard<std::mutex> g(m);
+      release = true;
+    }
+    cv.notify_all();
+    ASSERT_TRUE(log.Flush(5000));
+    log.Log(LogLevel::kNotice, "after");
+    ASSERT_TRUE(log.Flush(5000));
+  }
+  ASSERT_GE(out.size(), 4u);
+  EXPECT_EQ(out[0].first, LogLevel::kError);
+  EXPECT_EQ(out[0].second.substr(Logger::kStampWidth), " first\n");
+  EXPECT_EQ(out[1].second.substr(Logger::kStampWidth + 1), "drop 0\n");
+  EXPECT_EQ(out[2].second.substr(Logger::kStampWidth + 1), "drop 1\n");
+  EXPECT_EQ(out[3].first, LogLevel::kWarning);
+  EXPECT_NE(out[3].second.find("丢弃了 8 行"), std::string::npos) << out[3].second;
+  EXPECT_EQ(out.back().second.substr(Logger::kStampWidth + 1), "after\n");
+  EXPECT_EQ(out.back().first, LogLevel::kNotice);
+}
+
+TEST(ServeLogger, AWriterStuckForGoodDoesNotHoldUpTheLoggersEnd) {
+  auto stuck = std::make_shared<std::atomic<bool>>(true);
+  auto t0 = std::chrono::steady_clock::now();
+  {
+    Logger log([stuck](LogLevel, const std::string&) {
+      while (stuck->load())
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    log.Log(LogLevel::kNotice, "never written");
+  }
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(4));
+  stuck->store(false);  // lets the left-behind writer end before the process does
+  std::this_thread::sleep_for(std::chrono::milliseconds(50));
 }
 
 TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
@@ -201,7 +335,7 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
   std::string out;
   {
     Logger log(
-        [&](const std::string& s) {
+        [&](LogLevel, const std::string& s) {
           std::unique_lock<std::mutex> g(m);
           cv.wait(g, [&] { return release; });
           out += s;
@@ -209,14 +343,14 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
         4);
     auto t0 = std::chrono::steady_clock::now();
     for (int i = 0; i < 100; ++i)
-      log.Log("line " + std::to_string(i));
+      log.Log(LogLevel::kInfo, "line " + std::to_string(i));
     EXPECT_LT(std::chrono::steady_clock::now() - t0, std::chrono::seconds(1));
     {
       std::lock_guard<std::mutex> g(m);
       release = true;
     }
     cv.notify_all();
-    log.Flush();
+    log.Flush(5000);
   }
   // The writer held at most one batch in hand and four queued lines; every
   // other line is counted in a notice.

@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# vexhold-serve side by side with direct loopback and the peers, through the
+# shared harness: the standard steps, then the scale steps (hold, rr64).
+#   bench/peerbench.sh [BUILD_DIR] [run.sh options...]   (default build/linux)
+# The peers come from scripts/bench-setup.sh. Results land in the harness's
+# results/ folder; the tables are printed at the end of each run.
+set -eu
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$(cd "${1:-$root/build/linux}" && pwd)
+[ $# -gt 0 ] && shift
+harness=${PEERBENCH:-$root/../shared/peerbench}
+serve=$build/serve/vexhold-serve
+[ -x "$serve" ] || { echo "no $serve: build the linux preset first" >&2; exit 1; }
+# Sized for the hold step as the peers' configurations are (haproxy maxconn 9000).
+relay="vexhold=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PORT} {TARGET_PORT} --max-connections 10000"
+cd "$harness"
+./run.sh --relay "$relay" --label vexhold "$@"
+./run.sh --relay "$relay" --label vexhold-scale --modes hold,rr64 --hold 8000 "$@"

@@ -1,0 +1,299 @@
+#include "engine/session.h"
+
+#include "engine/endpoint_text.h"
+#include "engine/pair_listener.h"
+#include "engine/socket_error_code.h"
+#include "relay/relay_messages.h"
+
+namespace vx::engine {
+
+using asio::ip::tcp;
+
+namespace {
+
+// Reads of a full buffer in a row before a direction lets the other
+// connections of its thread have a turn.
+constexpr int kReadsPerTurn = 16;
+
+bool WouldBlock(const asio::error_code& ec) {
+  return ec == asio::error::would_block || ec == asio::error::try_again;
+}
+
+void Reset(tcp::socket& s) {
+  asio::error_code ignored;
+  if (s.is_open())
+    s.set_option(asio::socket_base::linger(true, 0), ignored);
+}
+
+}  // namespace
+
+struct Session::Connecting {
+  explicit Connecting(const asio::any_io_executor& ex) : timer(ex), resolver(ex) {}
+  asio::steady_timer timer;
+  tcp::resolver resolver;
+  std::vector<tcp::endpoint> endpoints;
+  std::size_t next = 0;
+  asio::error_code lastError;
+  bool timedOut = false;
+};
+
+Session::Session(std::shared_ptr<PairListener> pair, tcp::socket client)
+    : m_pair(std::move(pair)),
+      m_client(std::move(client)),
+      m_server(m_client.get_executor()),
+      m_flows{Flow(m_pair->Buffers()), Flow(m_pair->Buffers())} {}
+
+Session::~Session() = default;
+
+void Session::Start() {
+  m_pair->Link(this);
+  m_pair->Counters().Opened();
+  asio::error_code ignored;
+  if (m_pair->Settings().connectionEvents) {
+    m_peer = m_client.remote_endpoint(ignored);
+    m_pair->Events().ConnectionOpened(m_pair->Spec().localPort, FormatEndpoint(m_peer));
+  }
+  m_client.set_option(tcp::no_delay(true), ignored);
+  m_client.non_blocking(true, ignored);
+
+  m_connecting = std::make_unique<Connecting>(m_client.get_executor());
+  m_connecting->timer.expires_after(std::chrono::seconds(m_pair->Settings().connectTimeoutSeconds));
+  m_connecting->timer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (!ec && self->m_connecting)
+      self->OnConnectTimeout();
+  });
+  if (const auto& address = m_pair->RemoteAddress()) {
+    m_connecting->endpoints.emplace_back(*address, m_pair->Spec().remotePort);
+    ConnectNext();
+  } else {
+    Resolve();
+  }
+}
+
+void Session::Resolve() {
+  // A fresh lookup for every connection, so a changed record is followed.
+  m_connecting->resolver.async_resolve(
+      m_pair->Spec().remoteHost, std::to_string(m_pair->Spec().remotePort),
+      tcp::resolver::numeric_service,
+      [self = shared_from_this()](const asio::error_code& ec, tcp::resolver::results_type found) {
+        if (self->m_finished || !self->m_connecting)
+          return;
+        if (self->m_connecting->timedOut) {
+          self->ConnectFailed(asio::error::timed_out);
+          return;
+        }
+        if (ec || found.empty()) {
+          self->m_pair->NameFailed(ec ? ec : asio::error::host_not_found);
+          self->Finish(true);
+          return;
+        }
+        self->m_pair->NameResolved();
+        for (const auto& entry : found)
+          self->m_connecting->endpoints.push_back(entry.endpoint());
+        self->ConnectNext();
+      });
+}
+
+void Session::ConnectNext() {
+  Connecting& c = *m_connecting;
+  if (c.next >= c.endpoints.size()) {
+    ConnectFailed(c.lastError ? c.lastError : asio::error::host_not_found);
+    return;
+  }
+  const tcp::endpoint& to = c.endpoints[c.next++];
+  asio::error_code ec;
+  m_server.open(to.protocol(), ec);
+  if (ec) {
+    m_pair->OutboundSocketFailed(ec);
+    Finish(true);
+    return;
+  }
+  m_pair->OutboundSocketOpened();
+  m_server.set_option(tcp::no_delay(true), ec);
+  m_server.async_connect(to, [self = shared_from_this()](const asio::error_code& ec) {
+    if (self->m_finished || !self->m_connecting)
+      return;
+    if (self->m_connecting->timedOut) {
+      self->ConnectFailed(asio::error::timed_out);
+      return;
+    }
+    if (ec) {
+      // Each address in turn, within the one time-out.
+      self->m_connecting->lastError = ec;
+      asio::error_code ignored;
+      self->m_server.close(ignored);
+      self->ConnectNext();
+      return;
+    }
+    self->Connected();
+  });
+}
+
+void Session::OnConnectTimeout() {
+  // The pending resolve or connect completes as cancelled and ends the session.
+  m_connecting->timedOut = true;
+  m_connecting->resolver.cancel();
+  asio::error_code ignored;
+  m_server.close(ignored);
+}
+
+void Session::ConnectFailed(const asio::error_code& ec) {
+  m_pair->Events().RelayMessage(
+      LogLevel::kWarning,
+      FormatRelayMessage(kMsgConnectFailed, m_pair->Spec().localPort, WindowsSocketsCode(ec)));
+  // A reset tells the client that nothing was relayed; an orderly close
+  // could pass for an empty answer.
+  Finish(true);
+}
+
+void Session::Connected() {
+  m_connecting.reset();
+  asio::error_code ignored;
+  m_server.non_blocking(true, ignored);
+  m_relaying = true;
+  m_lastActive = std::chrono::steady_clock::now();
+  Pump(kUp);
+  if (!m_finished)
+    Pump(kDown);
+}
+
+void Session::Pump(int d) {
+  if (m_finished)
+    return;
+  Flow& f = m_flows[d];
+  if (m_closing) {
+    if (!m_flows[0].writing && !m_flows[1].writing)
+      Finish(false);
+    return;
+  }
+  tcp::socket& from = From(d);
+  tcp::socket& to = To(d);
+  for (int round = 0; round < kReadsPerTurn; ++round) {
+    char* data = f.buffer.Get();
+    asio::error_code ec;
+    std::size_t n = from.read_some(asio::buffer(data, kTransferBufferSize), ec);
+    if (WouldBlock(ec)) {
+      f.buffer.Release();
+      WaitReadable(d);
+      return;
+    }
+    if (ec == asio::error::eof) {
+      f.buffer.Release();
+      Ended(d);
+      return;
+    }
+    if (ec) {
+      Finish(true);
+      return;
+    }
+    if (m_pair->Settings().idleTimeoutSeconds > 0)
+      m_lastActive = std::chrono::steady_clock::now();
+    if (d == kUp)
+      m_pair->Counters().AddUp(n);
+    else
+      m_pair->Counters().AddDown(n);
+    std::size_t written = to.write_some(asio::buffer(data, n), ec);
+    if (ec && !WouldBlock(ec)) {
+      Finish(true);
+      return;
+    }
+    if (written < n) {
+      f.held = n;
+      WriteRest(d, written);
+      return;
+    }
+    if (n < kTransferBufferSize) {
+      // A short read took everything there was.
+      f.buffer.Release();
+      WaitReadable(d);
+      return;
+    }
+  }
+  f.buffer.Release();
+  asio::post(m_client.get_executor(), [self = shared_from_this(), d] { self->Pump(d); });
+}
+
+void Session::WaitReadable(int d) {
+  From(d).async_wait(tcp::socket::wait_read,
+                     [self = shared_from_this(), d](const asio::error_code& ec) {
+                       if (self->m_finished)
+                         return;
+                       if (ec) {
+                         self->Finish(true);
+                         return;
+                       }
+                       self->Pump(d);
+                     });
+}
+
+void Session::WriteRest(int d, std::size_t offset) {
+  Flow& f = m_flows[d];
+  f.writing = true;
+  asio::async_write(To(d), asio::buffer(f.buffer.Get() + offset, f.held - offset),
+                    [self = shared_from_this(), d](const asio::error_code& ec, std::size_t) {
+                      if (self->m_finished)
+                        return;
+                      Flow& flow = self->m_flows[d];
+                      flow.writing = false;
+                      flow.held = 0;
+                      flow.buffer.Release();
+                      if (ec) {
+                        self->Finish(true);
+                        return;
+                      }
+                      self->Pump(d);
+                    });
+}
+
+void Session::Ended(int d) {
+  Flow& f = m_flows[d];
+  f.ended = true;
+  if (m_pair->Settings().halfClose) {
+    // Nothing of this direction is in flight (a read follows only a finished
+    // write), so the FIN can go on at once.
+    asio::error_code ignored;
+    To(d).shutdown(tcp::socket::shutdown_send, ignored);
+    if (m_flows[1 - d].ended)
+      Finish(false);
+    return;
+  }
+  // The first end closes both, once the other direction's bytes in flight
+  // have been written.
+  m_closing = true;
+  if (!m_flows[1 - d].writing)
+    Finish(false);
+}
+
+void Session::Close() {
+  Finish(false);
+}
+
+bool Session::IdleSince(std::chrono::steady_clock::time_point since) const {
+  return m_relaying && !m_finished && m_lastActive < since;
+}
+
+void Session::Finish(bool abortive) {
+  if (m_finished)
+    return;
+  m_finished = true;
+  auto keepAlive = shared_from_this();  // the pair may hold the last reference
+  if (m_connecting) {
+    m_connecting->timer.cancel();
+    m_connecting->resolver.cancel();
+  }
+  asio::error_code ignored;
+  if (abortive) {
+    Reset(m_client);
+    Reset(m_server);
+  }
+  m_client.close(ignored);
+  m_server.close(ignored);
+  m_flows[kUp].buffer.Release();
+  m_flows[kDown].buffer.Release();
+  m_pair->Counters().Closed();
+  if (m_pair->Settings().connectionEvents)
+    m_pair->Events().ConnectionClosed(m_pair->Spec().localPort, FormatEndpoint(m_peer));
+  m_pair->Unlink(this);
+}
+
+}  // namespace vx::engine
