@@ -280,8 +280,9 @@ TEST(ServeRun, QuietLeavesOutConnectionLinesButKeepsRelayMessages) {
   ServeProcess serve(args, dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   Client c;
-  ASSERT_TRUE(c.Connect(port));
-  // The remote refuses: the relay's own message still reaches the log.
+  // The remote refuses, so the relay may reset the client before Connect has
+  // looked: only the relay's own message, which still reaches the log, counts.
+  c.Connect(port);
   EXPECT_TRUE(
       serve.WaitForLog("端口:" + std::to_string(port) + " 连接服务器失败(10061)!", kStartMs))
       << serve.Stderr();
