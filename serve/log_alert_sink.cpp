@@ -9,7 +9,7 @@ std::string FormatEndpoint(const net::SocketAddress& address) {
 }
 
 void LogAlertSink::ShowRelayAlert(const std::string& text) {
-  m_logger.Log(text);
+  m_logger.Log(LogLevel::kError, text);
 }
 
 void LogAlertSink::ConnectionOpened(std::uint16_t localPort, const net::SocketAddress& peer) {

@@ -4,13 +4,13 @@
 #include <cstdio>
 #include <ctime>
 
-#include "serve/console.h"
+#include "serve/log_sinks.h"
 #include "serve/messages.h"
 
 namespace vx {
 
 Logger::Logger(Writer writer, std::size_t capacity)
-    : m_writer(writer ? std::move(writer) : Writer(WriteStderr)), m_capacity(capacity) {
+    : m_writer(writer ? std::move(writer) : StderrLogWriter()), m_capacity(capacity) {
   m_thread = std::thread([this] { Run(); });
 }
 
@@ -40,18 +40,14 @@ std::string Logger::Timestamp() {
   return buf;
 }
 
-void Logger::Log(const std::string& text) {
-  std::string line = Timestamp();
-  line += ' ';
-  line += text;
-  line += '\n';
+void Logger::Log(LogLevel level, const std::string& text) {
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     if (m_queue.size() >= m_capacity) {
       ++m_dropped;
       return;
     }
-    m_queue.push_back(std::move(line));
+    m_queue.push_back(Line{level, text});
   }
   m_wake.notify_one();
 }
@@ -67,18 +63,16 @@ void Logger::Run() {
     m_wake.wait(lock, [this] { return m_quit || !m_queue.empty(); });
     if (m_queue.empty() && m_quit)
       break;
-    std::deque<std::string> batch;
+    std::deque<Line> batch;
     batch.swap(m_queue);
     unsigned long long dropped = m_dropped;
     m_dropped = 0;
     m_writing = true;
     lock.unlock();
-    std::string out;
-    for (const std::string& line : batch)
-      out += line;
+    for (const Line& line : batch)
+      m_writer(line.level, line.text);
     if (dropped > 0)
-      out += Timestamp() + ' ' + msg::LinesDropped(dropped) + '\n';
-    m_writer(out);
+      m_writer(LogLevel::kWarning, msg::LinesDropped(dropped));
     lock.lock();
     m_writing = false;
     if (m_queue.empty())

@@ -7,6 +7,7 @@
 #include "relay/relay_control.h"
 #include "relay/slot_tables.h"
 #include "serve/messages.h"
+#include "serve/notify.h"
 #include "serve/reload_plan.h"
 #include "serve/stop_signal.h"
 
@@ -31,7 +32,7 @@ Server::Server(const ServeOptions& options, Logger& logger)
 
 void Server::Report(const std::vector<std::string>& problems) {
   for (const std::string& p : problems)
-    m_logger.Log(p);
+    m_logger.Log(LogLevel::kWarning, p);
 }
 
 int Server::FreeRelayIndex() const {
@@ -48,7 +49,7 @@ void Server::StartPairs(const std::vector<ServePair>& pairs, std::vector<int>* s
   for (const ServePair& pair : pairs) {
     int t = FreeRelayIndex();
     if (t == 0) {
-      m_logger.Log(msg::TooManyRelays(pair.section));
+      m_logger.Log(LogLevel::kWarning, msg::TooManyRelays(pair.section));
       continue;
     }
     m_logger.Log(msg::StartingPair(pair.section, pair.localPort, pair.remoteIp, pair.remotePort));
@@ -102,7 +103,7 @@ void Server::NoteEndedRelays() {
   for (Relay& r : m_relays) {
     if (!r.ended && RelayEnded(r.index)) {
       r.ended = true;
-      m_logger.Log(msg::RelayEnded(r.pair.section, r.pair.localPort));
+      m_logger.Log(LogLevel::kWarning, msg::RelayEnded(r.pair.section, r.pair.localPort));
     }
   }
 }
@@ -147,11 +148,13 @@ bool Server::StopRelays(const std::vector<int>& indices) {
 }
 
 void Server::Reload() {
-  m_logger.Log(msg::ReloadRequested(m_store.Path().u8string()));
+  NotifyReloading();
+  m_logger.Log(LogLevel::kNotice, msg::ReloadRequested(m_store.Path().u8string()));
   ServeConfig config = ReadServeConfig(m_store, false);
   Report(config.problems);
   if (!config.usable) {
-    m_logger.Log(msg::ReloadKeptOld());
+    m_logger.Log(LogLevel::kWarning, msg::ReloadKeptOld());
+    NotifyReloaded();
     return;
   }
   // Relays that ended by themselves (port in use, say) are started afresh.
@@ -174,7 +177,7 @@ void Server::Reload() {
   // Stopped relays have closed their listening sockets before they report
   // RELAY_STOPPED, so a changed pair can take the same port again right away.
   if (!toStop.empty() && !StopRelays(toStop)) {
-    m_logger.Log(msg::ForcedExit());
+    m_logger.Log(LogLevel::kWarning, msg::ForcedExit());
     m_logger.Flush();
     NotifyShutdownComplete();
     std::_Exit(kExitForced);
@@ -188,12 +191,15 @@ void Server::Reload() {
   m_logger.Log(
       msg::ReloadDone(static_cast<int>(plan.keep.size()), static_cast<int>(toStop.size()), ok));
   m_logger.Log(msg::RunningSummary(LiveCount(), static_cast<int>(config.pairs.size())));
+  NotifyReloaded();
 }
 
 int Server::Run() {
   g_tables.Initialise();
   BindStartBlock(g_tables);
-  m_logger.Log(msg::Starting(m_store.Path().u8string(), CanReload()));
+  m_logger.Log(LogLevel::kNotice, msg::Starting(m_store.Path().u8string(), CanReload()));
+  if (m_options.watch)
+    m_logger.Log(LogLevel::kNotice, msg::Watching(m_store.Path().u8string()));
 
   ServeConfig config = ReadServeConfig(m_store, true);
   if (config.created && config.usable)
@@ -204,10 +210,13 @@ int Server::Run() {
   StartPairs(config.pairs, &started);
   int running = Settle(started);
   m_logger.Log(msg::RunningSummary(running, static_cast<int>(config.pairs.size())));
-  if (running == 0) {
-    m_logger.Log(msg::NothingRunning());
+  if (running == 0 && !m_options.watch) {
+    m_logger.Log(LogLevel::kError, msg::NothingRunning());
     return kExitNothingStarted;
   }
+  if (running == 0)
+    m_logger.Log(LogLevel::kWarning, msg::WaitingForChanges());
+  NotifyReady();
 
   while (true) {
     ServeEvent ev = WaitForServeEvent(m_reloadPending ? 0 : 250);
@@ -218,15 +227,16 @@ int Server::Run() {
     }
     if (ev != ServeEvent::kStop)
       continue;
-    m_logger.Log(msg::StopRequested());
+    NotifyStopping();
+    m_logger.Log(LogLevel::kNotice, msg::StopRequested());
     std::vector<int> all;
     for (const Relay& r : m_relays)
       all.push_back(r.index);
     if (!StopRelays(all)) {
-      m_logger.Log(msg::ForcedExit());
+      m_logger.Log(LogLevel::kWarning, msg::ForcedExit());
       return kExitForced;
     }
-    m_logger.Log(msg::Stopped());
+    m_logger.Log(LogLevel::kNotice, msg::Stopped());
     return kExitStopped;
   }
 }

@@ -13,6 +13,10 @@ enum class ServeEvent { kNone, kStop, kReload };
 void InstallStopSignals();
 // Waits up to timeoutMs for the next request.
 ServeEvent WaitForServeEvent(int timeoutMs);
+// Posts a request from another part of the program (the file watch, the
+// service manager's controls), taken by WaitForServeEvent like a signal.
+// Thread-safe; two stops posted count as two, as two signals would.
+void PostServeEvent(ServeEvent event);
 // Whether reload requests exist on this system (SIGHUP).
 bool CanReload();
 // The process is about to exit: lets a pending console-close handler return.

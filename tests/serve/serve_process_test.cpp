@@ -52,7 +52,7 @@ TEST(ServeCommandLine, HelpVersionAndBadArgumentsAnswerAsCommandLineToolsDo) {
   TempDir dir, logs;
   std::string out, err;
   EXPECT_EQ(RunToExit({"--help"}, logs.Path(), &out, &err), 0);
-  EXPECT_NE(out.find("用法: vexhold-serve [--dir 目录] [--quiet] [--help] [--version]"),
+  EXPECT_NE(out.find("用法: vexhold-serve [--dir 目录] [--quiet] [--watch] [--help] [--version]"),
             std::string::npos);
   EXPECT_NE(out.find("退出码"), std::string::npos);
   EXPECT_EQ(err, "");

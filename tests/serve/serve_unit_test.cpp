@@ -12,6 +12,7 @@
 #include <thread>
 
 #include "serve/cli.h"
+#include "serve/log_sinks.h"
 #include "serve/logger.h"
 #include "serve/pair_config.h"
 #include "serve/reload_plan.h"
@@ -180,11 +181,11 @@ TEST(ServeLogger, LinesAreTimestampedAndWrittenInOrder) {
   std::mutex m;
   std::string out;
   {
-    Logger log([&](const std::string& s) {
+    Logger log([&](LogLevel, const std::string& s) {
       std::lock_guard<std::mutex> g(m);
-      out += s;
+      out += TimestampedLine(s);
     });
-    log.Log("端口:8080 有另外一个程序在使用!");
+    log.Log(LogLevel::kError, "端口:8080 有另外一个程序在使用!");
     log.Log("second");
     log.Flush();
   }
@@ -201,10 +202,10 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
   std::string out;
   {
     Logger log(
-        [&](const std::string& s) {
+        [&](LogLevel, const std::string& s) {
           std::unique_lock<std::mutex> g(m);
           cv.wait(g, [&] { return release; });
-          out += s;
+          out += s + "\n";
         },
         4);
     auto t0 = std::chrono::steady_clock::now();
