@@ -274,6 +274,20 @@ std::string ServiceExists(const std::string& name) {
   return Format("vexhold-serve: 服务 %s 已存在, 请先用 --uninstall 卸载\n", name.c_str());
 }
 
+std::string ServiceDirMissing(const std::string& dir) {
+  return Format("vexhold-serve: 目录 %s 不存在\n", dir.c_str());
+}
+
+std::string ServiceDisplayName(const std::string& name) {
+  return name == "vexhold-serve" ? std::string("Vexhold 端口映射")
+                                 : Format("Vexhold 端口映射 (%s)", name.c_str());
+}
+
+std::string ServiceDescription(const std::string& dir) {
+  return Format("运行 %s\\setting.ini 中的端口映射, 日志写到同一目录的 vexhold-serve.log",
+                dir.c_str());
+}
+
 std::string ServiceInstallFailed(const std::string& name, unsigned long error) {
   return Format("vexhold-serve: 无法安装服务 %s (错误 %lu)\n", name.c_str(), error);
 }

@@ -21,5 +21,9 @@ void PostServeEvent(ServeEvent event);
 bool CanReload();
 // The process is about to exit: lets a pending console-close handler return.
 void NotifyShutdownComplete();
+#ifdef _WIN32
+// Runs inside NotifyShutdownComplete (the Windows service's last status report).
+void SetShutdownHook(void (*hook)());
+#endif
 
 }  // namespace vx

@@ -13,6 +13,7 @@ HANDLE g_doneEvent = nullptr;     // manual-reset: the process is about to exit
 std::atomic<int> g_stopRequests{0};
 int g_stopsTaken = 0;
 std::atomic<bool> g_reloadRequested{false};
+std::atomic<void (*)()> g_shutdownHook{nullptr};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
@@ -70,7 +71,13 @@ bool CanReload() {
   return false;
 }
 
+void SetShutdownHook(void (*hook)()) {
+  g_shutdownHook.store(hook);
+}
+
 void NotifyShutdownComplete() {
+  if (auto hook = g_shutdownHook.load())
+    hook();
   if (g_doneEvent != nullptr)
     SetEvent(g_doneEvent);
 }
