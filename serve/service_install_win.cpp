@@ -106,11 +106,13 @@ int InstallService(const ServeOptions& options) {
   std::wstring description = Widen(msg::ServiceDescription(Narrow(dir)));
   SERVICE_DESCRIPTIONW desc{&description[0]};
   ChangeServiceConfig2W(service.h, SERVICE_CONFIG_DESCRIPTION, &desc);
-  // A crash is followed by a restart (twice a day at most); a stop is not.
-  SC_ACTION actions[2] = {{SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 30000}};
+  // A crash is followed by a restart, twice a day at most (the last action
+  // repeats for later failures, so it is none); a stop is no failure.
+  SC_ACTION actions[3] = {
+      {SC_ACTION_RESTART, 5000}, {SC_ACTION_RESTART, 5000}, {SC_ACTION_NONE, 0}};
   SERVICE_FAILURE_ACTIONSW failure{};
   failure.dwResetPeriod = 24 * 60 * 60;
-  failure.cActions = 2;
+  failure.cActions = 3;
   failure.lpsaActions = actions;
   ChangeServiceConfig2W(service.h, SERVICE_CONFIG_FAILURE_ACTIONS, &failure);
   AddEventSource(options.name, exe);
