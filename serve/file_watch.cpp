@@ -68,6 +68,7 @@ void FileWatch::Run() {
         return;
       m_changes = changes.get();
     }
+    bool cancelled = false;
     if (changes->Ok()) {
       if (reportedFailure)
         m_logger.Log(LogLevel::kNotice, msg::WatchResumed(dir.u8string()));
@@ -102,16 +103,18 @@ void FileWatch::Run() {
           recheckAt = now + m_timing.recheck;
         }
       }
-      if (r == DirChanges::Result::kCancelled)
-        return;
+      cancelled = r == DirChanges::Result::kCancelled;
     }
-    if (!reportedFailure)
-      m_logger.Log(LogLevel::kWarning, msg::WatchFailed(dir.u8string(), changes->Error()));
-    reportedFailure = true;
     {
+      // Before `changes` goes: the destructor may be cancelling it.
       std::lock_guard<std::mutex> lock(m_mutex);
       m_changes = nullptr;
     }
+    if (cancelled)
+      return;
+    if (!reportedFailure)
+      m_logger.Log(LogLevel::kWarning, msg::WatchFailed(dir.u8string(), changes->Error()));
+    reportedFailure = true;
     std::unique_lock<std::mutex> lock(m_mutex);
     if (m_wake.wait_for(lock, m_timing.retryWatch, [this] { return m_quit; }))
       return;

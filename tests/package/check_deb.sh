@@ -7,11 +7,7 @@
 set -uo pipefail
 build=$1
 version=$2
-work=$(mktemp -d /tmp/vexhold-deb.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
+. "$(dirname "$0")/check_lib.sh"
 
 if [ "$(id -u)" -ne 0 ]; then
   # dpkg --root needs to give the files their owners.
@@ -19,8 +15,7 @@ if [ "$(id -u)" -ne 0 ]; then
   exit 77
 fi
 
-cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
+make_package "$build"
 deb="$work/out/vexhold-serve_${version}_amd64.deb"
 [ -f "$deb" ] || { ls "$work/out"; echo "FAIL: no $deb"; exit 1; }
 

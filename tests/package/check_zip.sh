@@ -7,14 +7,9 @@ set -uo pipefail
 build=$1
 version=$2
 src=$3
-work=$(mktemp -d /tmp/vexhold-zip.XXXXXX)
-trap 'rm -rf "$work"' EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-check() { local what=$1; shift; if "$@"; then echo "ok: $what"; else fail "$what"; fi; }
+. "$(dirname "$0")/check_lib.sh"
 
-cpack --config "$build/CPackConfig.cmake" -B "$work/out" >"$work/cpack.log" 2>&1 ||
-  { cat "$work/cpack.log"; echo "FAIL: cpack"; exit 1; }
+make_package "$build"
 zip="$work/out/vexhold-$version-win64.zip"
 [ -f "$zip" ] || { ls "$work/out"; echo "FAIL: no $zip"; exit 1; }
 

@@ -7,8 +7,6 @@
 #include <windows.h>
 
 #include <chrono>
-#include <fstream>
-#include <sstream>
 #include <thread>
 #include <vector>
 
@@ -16,6 +14,7 @@
 #include "tests/relay/test_support.h"
 #include "tests/serve/setting_text.h"
 #include "tests/serve/win_child.h"
+#include "tests/store/temp_dir.h"
 
 namespace vx::test {
 namespace {
@@ -25,15 +24,11 @@ using Clock = std::chrono::steady_clock;
 const std::wstring kExe = WindowsPath(VEXHOLD_SERVE_BINARY);
 
 std::string Slurp(const std::filesystem::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::ostringstream s;
-  s << in.rdbuf();
-  return s.str();
+  return testing::ReadBytes(p);
 }
 
 void Spit(const std::filesystem::path& p, const std::string& text) {
-  std::ofstream out(p, std::ios::binary | std::ios::trunc);
-  out << text;
+  testing::WriteBytes(p, text);
 }
 
 // vexhold-serve.exe with arguments, run to its end.
