@@ -1,4 +1,5 @@
-// Both programs carry the project version in their version resource.
+// Both programs carry the project version in their version resource, and
+// vexhold-serve.exe its event log message table.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -64,6 +65,25 @@ TEST(VersionResource, BothProgramsCarryTheProjectVersion) {
   std::string out;
   EXPECT_EQ(RunProgram(L"\"" + WindowsPath(VEXHOLD_SERVE_BINARY) + L"\" --version", &out), 0);
   EXPECT_EQ(out, "vexhold-serve " VEXHOLD_VERSION "\n");
+}
+
+// The event viewer formats each event through the program's message table:
+// event 1 must be the text itself, Chinese included.
+TEST(EventMessages, TheMessageTableGivesEveryEventItsOwnText) {
+  HMODULE exe =
+      LoadLibraryExW(WindowsPath(VEXHOLD_SERVE_BINARY).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  ASSERT_NE(exe, nullptr);
+  const std::wstring text = L"服务 vexhold-serve 已停止";
+  DWORD_PTR inserts[1] = {reinterpret_cast<DWORD_PTR>(text.c_str())};
+  wchar_t out[512] = {};
+  DWORD n = FormatMessageW(FORMAT_MESSAGE_FROM_HMODULE | FORMAT_MESSAGE_ARGUMENT_ARRAY, exe, 1, 0,
+                           out, 512, reinterpret_cast<va_list*>(inserts));
+  FreeLibrary(exe);
+  ASSERT_GT(n, 0u) << GetLastError();
+  std::wstring got(out, n);
+  while (!got.empty() && (got.back() == L'\n' || got.back() == L'\r'))
+    got.pop_back();
+  EXPECT_EQ(Narrow(got), Narrow(text));
 }
 
 }  // namespace
