@@ -43,7 +43,37 @@ const NumberOption kNumberOptions[] = {
      &engine::EngineSettings::maxConnections},
     {"--threads", 1, 64, "1-64", nullptr, &engine::EngineSettings::threads},
     {"--stats-interval", 1, kDay, "1-86400", &ServeOptions::statsIntervalSeconds, nullptr},
+    {"--log-size", 1, kMaxLogSizeMiB, "1-4096", &ServeOptions::logSizeMiB, nullptr},
 };
+
+// Options without a value.
+struct FlagOption {
+  const char* shortName;  // may be null
+  const char* name;
+  bool ServeOptions::*plain;
+  bool engine::EngineSettings::*engine;
+};
+
+const FlagOption kFlagOptions[] = {
+    {"-h", "--help", &ServeOptions::help, nullptr},
+    {"-V", "--version", &ServeOptions::version, nullptr},
+    {"-q", "--quiet", &ServeOptions::quiet, nullptr},
+    {"-w", "--watch", &ServeOptions::watch, nullptr},
+    {nullptr, "--half-close", nullptr, &engine::EngineSettings::halfClose},
+#ifdef _WIN32
+    {nullptr, "--install", &ServeOptions::install, nullptr},
+    {nullptr, "--uninstall", &ServeOptions::uninstall, nullptr},
+    {nullptr, "--service", &ServeOptions::service, nullptr},
+#endif
+};
+
+#ifdef _WIN32
+// What the service manager takes as a name: not empty, at most 256
+// characters, no slash or backslash.
+bool IsServiceName(const std::string& text) {
+  return !text.empty() && text.size() <= 256 && text.find_first_of("/\\") == std::string::npos;
+}
+#endif
 
 bool ValidBindAddress(const std::string& text) {
   return engine::ParseLiteralAddress(text).has_value();
@@ -88,25 +118,31 @@ bool ParseCommandLine(const std::vector<std::string>& args, ServeOptions* option
       return true;
     };
 
-    if (a == "-h" || a == "--help") {
+    const FlagOption* flagOption = nullptr;
+    for (const FlagOption& o : kFlagOptions) {
+      if (a == o.name || (o.shortName != nullptr && a == o.shortName))
+        flagOption = &o;
+    }
+    if (flagOption != nullptr) {
       if (!flag())
         return false;
-      options->help = true;
-    } else if (a == "-V" || a == "--version") {
-      if (!flag())
-        return false;
-      options->version = true;
-    } else if (a == "-q" || a == "--quiet") {
-      if (!flag())
-        return false;
-      options->quiet = true;
-    } else if (a == "--half-close") {
-      if (!flag())
-        return false;
-      options->engine.halfClose = true;
+      if (flagOption->plain != nullptr)
+        options->*(flagOption->plain) = true;
+      else
+        options->engine.*(flagOption->engine) = true;
     } else if (a == "-d" || a == "--dir") {
       if (!value(&options->dir))
         return false;
+      options->dirGiven = true;
+#ifdef _WIN32
+    } else if (a == "--name") {
+      if (!value(&options->name))
+        return false;
+      if (!IsServiceName(options->name)) {
+        *error = msg::BadServiceName(options->name) + msg::SeeHelp();
+        return false;
+      }
+#endif
     } else if (a == "--bind") {
       std::string v;
       if (!value(&v))
@@ -140,6 +176,12 @@ bool ParseCommandLine(const std::vector<std::string>& args, ServeOptions* option
         options->engine.*(found->engine) = n;
     }
   }
+#ifdef _WIN32
+  if (options->install + options->uninstall + options->service > 1) {
+    *error = msg::ConflictingModes() + msg::SeeHelp();
+    return false;
+  }
+#endif
   options->engine.connectionEvents = !options->quiet;
   return true;
 }

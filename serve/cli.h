@@ -17,12 +17,23 @@ enum ServeExitCode : int {
 
 struct ServeOptions {
   std::string dir = ".";
+  bool dirGiven = false;  // --install defaults to the program's folder instead
   bool quiet = false;
   bool help = false;
   bool version = false;
+  bool watch = false;            // re-read setting.ini when it changes
+  int logSizeMiB = 10;           // size limit of the service's log file
   int statsIntervalSeconds = 0;  // 0: figures only on request and at the stop
   engine::EngineSettings engine;
+#ifdef _WIN32
+  bool install = false;    // register the Windows service and exit
+  bool uninstall = false;  // stop and remove it and exit
+  bool service = false;    // run under the service manager
+  std::string name = "vexhold-serve";
+#endif
 };
+
+inline constexpr int kMaxLogSizeMiB = 4096;
 
 // Parses argv[1..]. On a bad command line returns false with the message
 // (already ending in a newline) in `error`.

@@ -53,13 +53,17 @@ std::string Logger::Timestamp() {
   return buf;
 }
 
-Logger::Line Logger::MakeLine(LogLevel level, const std::string& text) {
-  Line line{level, Timestamp()};
-  line.text.reserve(kStampWidth + text.size() + 2);
-  line.text += ' ';
-  line.text += text;
-  line.text += '\n';
+std::string Logger::FormatLine(const std::string& text) {
+  std::string line = Timestamp();
+  line.reserve(kStampWidth + text.size() + 2);
+  line += ' ';
+  line += text;
+  line += '\n';
   return line;
+}
+
+Logger::Line Logger::MakeLine(LogLevel level, const std::string& text) {
+  return Line{level, FormatLine(text)};
 }
 
 void Logger::QueueDroppedNotice() {

@@ -40,6 +40,8 @@ class Logger {
 
   // "YYYY-MM-DD HH:MM:SS.mmm" in local time.
   static std::string Timestamp();
+  // The line a writer receives for `text`, stamped now.
+  static std::string FormatLine(const std::string& text);
 
  private:
   struct Line {

@@ -4,10 +4,13 @@
 
 #include "serve/cli.h"
 #include "serve/console.h"
-#include "serve/logger.h"
+#include "serve/log_sinks.h"
 #include "serve/messages.h"
-#include "serve/server.h"
+#include "serve/run_server.h"
 #include "serve/stop_signal.h"
+#ifdef _WIN32
+#include "serve/service.h"
+#endif
 
 int main(int argc, char** argv) {
   std::vector<std::string> args = vx::CommandLineArguments(argc, argv);
@@ -25,20 +28,18 @@ int main(int argc, char** argv) {
     vx::WriteStdout(vx::msg::VersionText());
     return vx::kExitStopped;
   }
+#ifdef _WIN32
+  if (options.install)
+    return vx::InstallService(options);
+  if (options.uninstall)
+    return vx::UninstallService(options);
+  if (options.service)
+    return vx::RunAsService(options);
+#endif
 
   // Before the first thread: every thread inherits the blocked signals.
   vx::InstallStopSignals();
-  int code;
-  {
-    vx::Logger logger;
-    vx::Server server(options, logger);
-    code = server.Run();
-    // A forced exit leaves the engine running; a stalled log is not waited for.
-    if (!vx::FlushLogBeforeExit(logger, &code) || code == vx::kExitForced) {
-      vx::NotifyShutdownComplete();
-      std::_Exit(code);
-    }
-  }
+  int code = vx::RunServer(options, vx::ConsoleLogWriter());
   vx::NotifyShutdownComplete();
   return code;
 }

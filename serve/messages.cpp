@@ -45,7 +45,13 @@ std::string Remote(const std::string& host, unsigned port) {
 
 std::string HelpText() {
   std::string text =
-      "用法: vexhold-serve [--dir 目录] [--quiet] [--help] [--version] [其他选项]\n"
+#ifdef _WIN32
+      "用法: vexhold-serve [--dir 目录] [--quiet] [--watch] [--help] [--version] [其他选项]\n"
+      "      vexhold-serve --install [--dir 目录] [--name 服务名] [其他选项]\n"
+      "      vexhold-serve --uninstall [--name 服务名]\n"
+#else
+      "用法: vexhold-serve [--dir 目录] [--quiet] [--watch] [--help] [--version] [其他选项]\n"
+#endif
       "\n"
       "无窗口运行 目录/setting.ini 中的全部端口映射 (与图形界面使用同一个文件),\n"
       "每个映射在本地端口上监听, 并把每个连接转发到远程地址和端口。\n"
@@ -59,12 +65,26 @@ std::string HelpText() {
       "未变化的映射保留其连接。收到 SIGUSR1 时记录每个映射的统计数字。\n"
 #endif
       "文件不存在时按图形界面首次启动的方式创建 (没有映射)。\n"
+#ifdef _WIN32
       "映射的消息和连接的建立、关闭都带时间写到标准错误输出;\n"
+      "作为服务运行时写到 目录\\vexhold-serve.log (UTF-8), 启动、停止和启动失败\n"
+      "还写到 Windows 事件日志 (来源为服务名)。\n"
+#else
+      "映射的消息和连接的建立、关闭都带时间写到标准错误输出;\n"
+      "标准错误输出是 systemd 日志时不带时间, 而带日志级别前缀。\n"
+#endif
       "输出跟不上时丢弃日志行并记下丢弃的行数, 转发不受影响。\n"
       "\n"
       "选项:\n"
+#ifdef _WIN32
+      "  -d, --dir 目录            setting.ini 所在的目录 (默认: 当前目录;\n"
+      "                            --install 时默认为 vexhold-serve.exe 所在的目录)\n"
+#else
       "  -d, --dir 目录            setting.ini 所在的目录 (默认: 当前目录)\n"
+#endif
       "  -q, --quiet               不记录连接的建立和关闭\n"
+      "  -w, --watch               setting.ini 改变时自动重新读取; 没有能运行的映射时\n"
+      "                            不退出, 等待文件改变\n"
       "      --bind 地址           监听的本地地址 (默认: 所有 IPv4 接口; :: 为 IPv6,\n"
       "                            系统允许时同时接受 IPv4)\n"
       "      --connect-timeout 秒  连接远程地址的超时 (默认: 10)\n"
@@ -75,14 +95,25 @@ std::string HelpText() {
       "                            (默认: 任一方关闭即关闭整个连接, 已收到的数据先送出)\n"
       "      --stats-interval 秒   每隔这么久记录统计数字 (默认: 只在请求时和停止时)\n"
       "      --threads N           转发线程数, 映射分布到各线程 (默认: 1)\n"
+#ifdef _WIN32
+      "      --log-size MiB        服务日志文件的大小上限 (默认 10), 超过时换新文件,\n"
+      "                            保留 3 个旧文件 (vexhold-serve.1.log 到 .3.log)\n"
+      "      --install             安装为自动启动的 Windows 服务 (需要管理员权限),\n"
+      "                            其余选项写进服务的命令行\n"
+      "      --uninstall           停止并删除服务 (需要管理员权限)\n"
+      "      --name 服务名         服务的名称 (默认: vexhold-serve)\n"
+      "      --service             由服务管理器使用, 不要手动指定\n"
+#else
+      "      --log-size MiB        只用于 Windows 服务的日志文件, 这里没有作用\n"
+#endif
       "  -h, --help                显示本帮助并退出\n"
       "  -V, --version             显示版本并退出\n"
       "\n"
       "退出码:\n"
-      "  0  运行后被停止 (或 --help、--version)\n"
-      "  1  命令行参数错误\n"
+      "  0  运行后被停止 (或 --help、--version, 或服务安装、卸载成功)\n"
+      "  1  命令行参数错误 (或服务安装、卸载失败)\n"
       "  2  没有能启动的映射: 文件无法读取或创建, 没有有效的映射,\n"
-      "     或者全部映射都启动失败 (例如端口已被占用)\n"
+      "     或者全部映射都启动失败 (例如端口已被占用); --watch 时不会因此退出\n"
       "  3  停止过程中再次收到停止信号, 未等停止完成就退出\n";
   return text;
 }
@@ -233,7 +264,7 @@ std::string Stopped() {
 }
 
 std::string ReloadRequested(const std::string& path) {
-  return Format("收到 SIGHUP, 重新读取 %s", Printable(path, 1024).c_str());
+  return Format("重新读取 %s", Printable(path, 1024).c_str());
 }
 
 std::string ReloadKeptOld() {
@@ -285,6 +316,120 @@ std::string NameUnresolved(unsigned localPort, const std::string& name, int code
 
 std::string DescriptorsAvailableAgain(unsigned localPort, unsigned long long failures) {
   return Format("端口:%u 恢复接受连接 (其间失败 %llu 次)", localPort, failures);
+}
+
+// --watch.
+
+std::string Watching(const std::string& path) {
+  return Format("监视 %s 的变化 (--watch), 保存后自动重新读取", Printable(path, 1024).c_str());
+}
+
+std::string WaitingForChanges() {
+  return "没有能运行的映射, 等待 setting.ini 改变 (--watch)";
+}
+
+std::string WatchFileChanged(const std::string& path) {
+  return Format("%s 已改变", Printable(path, 1024).c_str());
+}
+
+std::string WatchFileMissing(const std::string& path) {
+  return Format("%s 暂时不存在, 保留正在运行的映射", Printable(path, 1024).c_str());
+}
+
+std::string WatchFailed(const std::string& dir, int error) {
+  return Format("无法监视目录 %s 的变化 (错误 %d), 每 2 秒重试; 在此之前文件的变化不会自动生效",
+                Printable(dir, 1024).c_str(), error);
+}
+
+std::string WatchResumed(const std::string& dir) {
+  return Format("重新开始监视目录 %s 的变化", Printable(dir, 1024).c_str());
+}
+
+std::string BadServiceName(const std::string& text) {
+  return Format(
+      "vexhold-serve: 服务名 \"%s\" 无效 (不能为空, 不能超过 256 个字符, 不能含 / 或 \\)\n",
+      text.c_str());
+}
+
+std::string ConflictingModes() {
+  return "vexhold-serve: --install、--uninstall 和 --service 只能用其中一个\n";
+}
+
+std::string NeedAdmin() {
+  return "vexhold-serve: 安装或卸载服务需要管理员权限, 请在以管理员身份运行的命令提示符中重试\n";
+}
+
+std::string ServiceInstalled(const std::string& name, const std::string& dir) {
+  return Format(
+      "已安装服务 %s (自动启动), 使用 %s 中的 setting.ini; 用 sc start %s 或重启电脑启动它\n",
+      name.c_str(), Printable(dir, 1024).c_str(), name.c_str());
+}
+
+std::string ServiceExists(const std::string& name) {
+  return Format("vexhold-serve: 服务 %s 已存在, 请先用 --uninstall 卸载\n", name.c_str());
+}
+
+std::string ServiceDirMissing(const std::string& dir) {
+  return Format("vexhold-serve: 目录 %s 不存在\n", Printable(dir, 1024).c_str());
+}
+
+std::string ServiceDisplayName(const std::string& name) {
+  return name == "vexhold-serve" ? std::string("Vexhold 端口映射")
+                                 : Format("Vexhold 端口映射 (%s)", name.c_str());
+}
+
+std::string ServiceDescription(const std::string& dir) {
+  return Format("运行 %s\\setting.ini 中的端口映射, 日志写到同一目录的 vexhold-serve.log",
+                Printable(dir, 1024).c_str());
+}
+
+std::string ServiceInstallFailed(const std::string& name, unsigned long error) {
+  return Format("vexhold-serve: 无法安装服务 %s (错误 %lu)\n", name.c_str(), error);
+}
+
+std::string ServiceMissing(const std::string& name) {
+  return Format("vexhold-serve: 服务 %s 不存在\n", name.c_str());
+}
+
+std::string ServiceRemoved(const std::string& name) {
+  return Format("已停止并删除服务 %s\n", name.c_str());
+}
+
+std::string ServiceRemovedLater(const std::string& name) {
+  return Format("服务 %s 已标记为删除, 它停止后即被删除\n", name.c_str());
+}
+
+std::string ServiceRemoveFailed(const std::string& name, unsigned long error) {
+  return Format("vexhold-serve: 无法删除服务 %s (错误 %lu)\n", name.c_str(), error);
+}
+
+std::string NotUnderServiceManager() {
+  return "vexhold-serve: --service 只能由服务管理器启动; 用 --install 安装服务\n";
+}
+
+std::string ServiceStarted(const std::string& name, const std::string& path) {
+  return Format("服务 %s 已启动, 使用 %s", name.c_str(), Printable(path, 1024).c_str());
+}
+
+std::string ServiceStopped(const std::string& name) {
+  return Format("服务 %s 已停止", name.c_str());
+}
+
+std::string ServiceStartFailed(const std::string& name, int exitCode, const std::string& logPath) {
+  return Format("服务 %s 启动失败 (退出码 %d): 没有能运行的映射, 详见 %s", name.c_str(), exitCode,
+                Printable(logPath, 1024).c_str());
+}
+
+std::string ServiceParamChange() {
+  return "服务管理器要求重新读取 setting.ini (PARAMCHANGE)";
+}
+
+std::string ServiceStopOverdue(int waitedMs) {
+  return Format("停止已等待 %d 毫秒, 立即结束其余映射", waitedMs);
+}
+
+std::string LogFileUnusable(const std::string& path) {
+  return Format("无法写入日志文件 %s", Printable(path, 1024).c_str());
 }
 
 }  // namespace vx::msg

@@ -58,4 +58,34 @@ std::string ConnectionLimitBurstEnded(unsigned localPort, unsigned long long ref
 std::string NameUnresolved(unsigned localPort, const std::string& name, int code);
 std::string DescriptorsAvailableAgain(unsigned localPort, unsigned long long failures);
 
+// --watch.
+std::string Watching(const std::string& path);
+std::string WaitingForChanges();
+std::string WatchFileChanged(const std::string& path);
+std::string WatchFileMissing(const std::string& path);
+std::string WatchFailed(const std::string& dir, int error);
+std::string WatchResumed(const std::string& dir);
+
+// The Windows service.
+std::string BadServiceName(const std::string& text);
+std::string ConflictingModes();
+std::string NeedAdmin();
+std::string ServiceInstalled(const std::string& name, const std::string& dir);
+std::string ServiceExists(const std::string& name);
+std::string ServiceDirMissing(const std::string& dir);
+std::string ServiceDisplayName(const std::string& name);
+std::string ServiceDescription(const std::string& dir);
+std::string ServiceInstallFailed(const std::string& name, unsigned long error);
+std::string ServiceMissing(const std::string& name);
+std::string ServiceRemoved(const std::string& name);
+std::string ServiceRemovedLater(const std::string& name);
+std::string ServiceRemoveFailed(const std::string& name, unsigned long error);
+std::string NotUnderServiceManager();
+std::string ServiceStarted(const std::string& name, const std::string& path);
+std::string ServiceStopped(const std::string& name);
+std::string ServiceStartFailed(const std::string& name, int exitCode, const std::string& logPath);
+std::string ServiceParamChange();
+std::string ServiceStopOverdue(int waitedMs);
+std::string LogFileUnusable(const std::string& path);
+
 }  // namespace vx::msg

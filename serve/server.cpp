@@ -5,6 +5,7 @@
 
 #include "engine/open_file_limit.h"
 #include "serve/messages.h"
+#include "serve/notify.h"
 #include "serve/reload_plan.h"
 #include "serve/stop_signal.h"
 
@@ -67,12 +68,13 @@ void Server::LogAllFigures() {
 }
 
 void Server::Reload() {
+  NotifyReloading();
   m_logger.Log(LogLevel::kNotice, msg::ReloadRequested(m_store.Path().u8string()));
-  // A service manager is told "reloading" here.
   ServeConfig config = ReadServeConfig(m_store, false);
   Report(config.problems);
   if (!config.usable) {
     m_logger.Log(LogLevel::kWarning, msg::ReloadKeptOld());
+    NotifyReloaded();
     return;
   }
   std::vector<ServePair> running;
@@ -107,12 +109,12 @@ void Server::Reload() {
                                                   static_cast<int>(plan.stop.size()), started));
   m_logger.Log(LogLevel::kNotice, msg::RunningSummary(static_cast<int>(m_running.size()),
                                                       static_cast<int>(config.pairs.size())));
-  // ... and "ready" again here.
+  NotifyReloaded();
 }
 
 int Server::Stop() {
+  NotifyStopping();
   m_logger.Log(LogLevel::kNotice, msg::StopRequested());
-  // A service manager is told "stopping" here.
   LogAllFigures();
   m_engine.BeginStop();
   auto nextNotice = Clock::now() + std::chrono::seconds(5);
@@ -134,6 +136,8 @@ int Server::Stop() {
 int Server::Run() {
   engine::OpenFileLimit limit = engine::RaiseOpenFileLimit();
   m_logger.Log(LogLevel::kNotice, msg::Starting(m_store.Path().u8string(), CanReload()));
+  if (m_options.watch)
+    m_logger.Log(LogLevel::kNotice, msg::Watching(m_store.Path().u8string()));
   if (limit.now != limit.before)
     m_logger.Log(LogLevel::kNotice, msg::OpenFileLimitRaised(limit.before, limit.now));
 
@@ -144,11 +148,15 @@ int Server::Run() {
   int running = StartPairs(config.pairs);
   m_logger.Log(LogLevel::kNotice,
                msg::RunningSummary(running, static_cast<int>(config.pairs.size())));
-  if (running == 0) {
+  if (running == 0 && !m_options.watch) {
     m_logger.Log(LogLevel::kError, msg::NothingRunning());
     return kExitNothingStarted;
   }
-  // A service manager is told "ready" here: every pair that could start listens.
+  // With --watch an empty start waits for the file to change instead.
+  if (running == 0)
+    m_logger.Log(LogLevel::kWarning, msg::WaitingForChanges());
+  // Every pair that could start listens now.
+  NotifyReady();
 
   const auto interval = std::chrono::seconds(m_options.statsIntervalSeconds);
   auto nextFigures = Clock::now() + interval;

@@ -12,6 +12,8 @@ HANDLE g_requestEvent = nullptr;  // auto-reset: a request is waiting
 HANDLE g_doneEvent = nullptr;     // manual-reset: the process is about to exit
 std::atomic<int> g_stopRequests{0};
 int g_stopsTaken = 0;
+std::atomic<bool> g_reloadRequested{false};
+std::atomic<void (*)()> g_shutdownHook{nullptr};
 
 BOOL WINAPI OnConsoleControl(DWORD type) {
   switch (type) {
@@ -41,14 +43,27 @@ void InstallStopSignals() {
   SetConsoleCtrlHandler(OnConsoleControl, TRUE);
 }
 
+void PostServeEvent(ServeEvent event) {
+  if (event == ServeEvent::kStop)
+    g_stopRequests.fetch_add(1);
+  else if (event == ServeEvent::kReload)
+    g_reloadRequested.store(true);
+  else
+    return;
+  if (g_requestEvent != nullptr)
+    SetEvent(g_requestEvent);
+}
+
 ServeEvent WaitForServeEvent(int timeoutMs) {
-  if (g_stopRequests.load() == g_stopsTaken) {
+  if (g_stopRequests.load() == g_stopsTaken && !g_reloadRequested.load()) {
     WaitForSingleObject(g_requestEvent, static_cast<DWORD>(timeoutMs));
   }
   if (g_stopRequests.load() != g_stopsTaken) {
     ++g_stopsTaken;
     return ServeEvent::kStop;
   }
+  if (g_reloadRequested.exchange(false))
+    return ServeEvent::kReload;
   return ServeEvent::kNone;
 }
 
@@ -56,7 +71,13 @@ bool CanReload() {
   return false;
 }
 
+void SetShutdownHook(void (*hook)()) {
+  g_shutdownHook.store(hook);
+}
+
 void NotifyShutdownComplete() {
+  if (auto hook = g_shutdownHook.load())
+    hook();
   if (g_doneEvent != nullptr)
     SetEvent(g_doneEvent);
 }

@@ -15,26 +15,10 @@
 #include "store/mapping_store.h"
 #include "tests/serve/loopback.h"
 #include "tests/serve/serve_process.h"
+#include "tests/serve/setting_text.h"
 
 namespace vx::test {
 namespace {
-
-using Section = std::tuple<std::string, std::string, std::string>;  // Cport, IP, Sport
-
-std::string IniText(const std::vector<Section>& sections) {
-  std::string s = "[Num]\r\nNumber=" + std::to_string(sections.size()) + "\r\nQueldaUrlList=\r\n";
-  for (std::size_t i = 0; i < sections.size(); ++i) {
-    s += "[" + std::to_string(i + 1) + "]\r\n";
-    s += "Cport=" + std::get<0>(sections[i]) + "\r\n";
-    s += "IP=" + std::get<1>(sections[i]) + "\r\n";
-    s += "Sport=" + std::get<2>(sections[i]) + "\r\n";
-  }
-  return s;
-}
-
-Section To(std::uint16_t local, std::uint16_t remote) {
-  return {std::to_string(local), "127.0.0.1", std::to_string(remote)};
-}
 
 std::vector<std::string> DirArgs(const TempDir& dir) {
   return {"--dir", dir.Path().string()};
@@ -51,7 +35,7 @@ TEST(ServeCommandLine, HelpVersionAndBadArgumentsAnswerAsCommandLineToolsDo) {
   TempDir dir, logs;
   std::string out, err;
   EXPECT_EQ(RunToExit({"--help"}, logs.Path(), &out, &err), 0);
-  EXPECT_NE(out.find("用法: vexhold-serve [--dir 目录] [--quiet] [--help] [--version]"),
+  EXPECT_NE(out.find("用法: vexhold-serve [--dir 目录] [--quiet] [--watch] [--help] [--version]"),
             std::string::npos);
   EXPECT_NE(out.find("退出码"), std::string::npos);
   EXPECT_EQ(err, "");

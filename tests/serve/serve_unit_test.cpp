@@ -338,7 +338,7 @@ TEST(ServeLogger, ABlockedOutputNeverStallsTheCallerAndDroppedLinesAreCounted) {
         [&](LogLevel, const std::string& s) {
           std::unique_lock<std::mutex> g(m);
           cv.wait(g, [&] { return release; });
-          out += s;
+          out += s + "\n";
         },
         4);
     auto t0 = std::chrono::steady_clock::now();

@@ -1,0 +1,10 @@
+# The version resource of a Windows program, from the one project version.
+#   vexhold_version_resource(target "description")
+function(vexhold_version_resource target description)
+  set(VX_NAME ${target})
+  set(VX_FILE ${target}.exe)
+  set(VX_DESCRIPTION "${description}")
+  set(_rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${PROJECT_SOURCE_DIR}/res/version.rc.in ${_rc} @ONLY)
+  target_sources(${target} PRIVATE ${_rc})
+endfunction()
