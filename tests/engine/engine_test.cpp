@@ -191,8 +191,10 @@ TEST_F(EngineTest, ARefusedConnectIsReportedWithItsCodeAndTheClientIsReset) {
   std::uint16_t port = Pair("127.0.0.1", nobody, &id);
   ASSERT_NE(port, 0);
   PeerSocket c;
-  ASSERT_TRUE(c.Connect(Local4(port)));
-  EXPECT_EQ(c.ReadToEnd(nullptr), PeerEnd::kReset);
+  // The reset may come before the connect has reported, and then fails it.
+  if (c.Connect(Local4(port))) {
+    EXPECT_EQ(c.ReadToEnd(nullptr), PeerEnd::kReset);
+  }
   EXPECT_TRUE(
       m_events.WaitCount("relay 端口:" + std::to_string(port) + " 连接服务器失败(10061)!", 1));
   EXPECT_TRUE(OpenReaches(id, 0));

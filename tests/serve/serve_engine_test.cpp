@@ -191,6 +191,15 @@ class StalledPipe {
 
 // Fills the log until the pipe is full: every connection writes two lines.
 bool FillLog(std::uint16_t port, const StalledPipe& pipe) {
+  // The child may take a while to listen in the sanitizer builds.
+  auto listening = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  for (Client probe; !probe.Connect(port, 200);) {
+    if (std::chrono::steady_clock::now() > listening) {
+      ADD_FAILURE() << "vexhold-serve never listened on " << port;
+      return false;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
   for (int i = 0; i < 5000; ++i) {
     Client c;
     if (c.Connect(port))
