@@ -101,6 +101,11 @@ void Engine::BeginStop() {
   }
 }
 
+int Engine::ThreadsRunning() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_running;
+}
+
 bool Engine::WaitStopped(int timeoutMs) {
   std::unique_lock<std::mutex> lock(m_mutex);
   return m_threadEnded.wait_for(lock, std::chrono::milliseconds(timeoutMs),

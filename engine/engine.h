@@ -39,6 +39,8 @@ class Engine {
   // true once they have (false on time-out, to be asked again).
   void BeginStop();
   bool WaitStopped(int timeoutMs);
+  // Event threads that have not ended yet.
+  int ThreadsRunning() const;
 
  private:
   struct Worker {
@@ -63,7 +65,7 @@ class Engine {
   std::map<int, Pair> m_pairs;
   int m_nextId = 1;
   bool m_stopping = false;
-  std::mutex m_mutex;
+  mutable std::mutex m_mutex;
   std::condition_variable m_threadEnded;
   int m_running = 0;
 };

@@ -5,6 +5,7 @@
 #include "engine/endpoint_text.h"
 #include "engine/session.h"
 #include "engine/socket_error_code.h"
+#include "platform/socket.h"
 #include "relay/relay_messages.h"
 
 namespace vx::engine {
@@ -12,6 +13,10 @@ namespace vx::engine {
 using asio::ip::tcp;
 
 namespace {
+
+// vexhold-serve's own text for a bind the system refused for another reason
+// than a program holding the port.
+constexpr char kMsgBindFailed[] = "端口:%u 绑定失败(%d)!";
 
 constexpr std::chrono::milliseconds kFirstBackoff{50};
 constexpr std::chrono::milliseconds kLongestBackoff{1000};
@@ -60,7 +65,14 @@ bool PairListener::Open() {
     m_acceptor.set_option(asio::ip::v6_only(false), ec);  // dual-stack where allowed
   m_acceptor.bind(local, ec);
   if (ec) {
-    m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(kMsgPortInUse, m_spec.localPort));
+    // The window's text where another program holds the port; a port the
+    // system refuses (below 1024 without the right) or a --bind address this
+    // machine does not have says what really happened.
+    int code = WindowsSocketsCode(ec);
+    m_events.RelayMessage(LogLevel::kError,
+                          code == net::kErrAddrInUse
+                              ? FormatRelayMessage(kMsgPortInUse, m_spec.localPort)
+                              : FormatRelayMessage(kMsgBindFailed, m_spec.localPort, code));
     return false;
   }
   m_acceptor.listen(tcp::acceptor::max_listen_connections, ec);

@@ -200,6 +200,10 @@ std::string FileUnusable(const std::string& path) {
   return Format("无法读取或创建 %s (没有 [Num] 节的 Number 值)", Printable(path, 1024).c_str());
 }
 
+std::string CreateFailed(const std::string& path, const std::string& reason) {
+  return Format("创建 %s 失败: %s", Printable(path, 1024).c_str(), reason.c_str());
+}
+
 std::string BadCount(const std::string& text) {
   return Format("[Num] 节的 Number 值 \"%s\" 无效", Printable(text).c_str());
 }
@@ -262,7 +266,7 @@ std::string StopRequested() {
 }
 
 std::string StillWaiting(int left) {
-  return Format("仍在等待 %d 个映射停止 (再次发送停止信号可立即退出)", left);
+  return Format("仍在等待 %d 个转发线程结束 (再次发送停止信号可立即退出)", left);
 }
 
 std::string ForcedExit() {

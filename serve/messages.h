@@ -23,6 +23,7 @@ std::string Printable(std::string_view value, std::size_t limit = 64);
 
 std::string FileCreated(const std::string& path);
 std::string FileUnusable(const std::string& path);
+std::string CreateFailed(const std::string& path, const std::string& reason);
 std::string BadCount(const std::string& text);
 std::string CountTooLarge(int count, int served);
 std::string BadLocalPort(int section, const std::string& text);

@@ -85,7 +85,14 @@ ServeConfig ReadServeConfig(MappingStore& store, bool createIfMissing) {
       config.problems.push_back(msg::FileUnusable(store.Path().u8string()));
       return config;
     }
-    store.CreateMappingFile();
+    ini::IoStatus saved = store.CreateMappingFile();
+    if (!saved.Ok()) {
+      // The folder cannot take the file, say: the reason, not just the absence.
+      config.problems.push_back(msg::FileUnusable(store.Path().u8string()));
+      config.problems.push_back(
+          msg::CreateFailed(store.Path().u8string(), ini::DescribeIoStatus(saved)));
+      return config;
+    }
     config.created = true;
     snapshot = store.Load();
   }

@@ -125,7 +125,7 @@ int Server::Stop() {
       return kExitForced;
     }
     if (Clock::now() >= nextNotice) {
-      m_logger.Log(LogLevel::kNotice, msg::StillWaiting(static_cast<int>(m_running.size())));
+      m_logger.Log(LogLevel::kNotice, msg::StillWaiting(m_engine.ThreadsRunning()));
       nextNotice += std::chrono::seconds(5);
     }
   }

@@ -382,7 +382,7 @@ TEST_F(EngineTest, RemotesByNameAndByIPv6AndDualStackListening) {
   EXPECT_EQ(m_events.Count("opened " + std::to_string(v6) + " [::1]:"), 1);
 }
 
-TEST_F(EngineTest, ATakenPortIsReportedAsTheRelayReportsIt) {
+TEST_F(EngineTest, ATakenPortIsReportedAsTheRelayReportsItAndOtherBindFailuresWithTheirCode) {
   ScriptedBackend holder(ScriptedBackend::kEcho, tcp::endpoint(asio::ip::address_v4::any(), 0));
   Start();
   PairSpec spec;
@@ -392,6 +392,16 @@ TEST_F(EngineTest, ATakenPortIsReportedAsTheRelayReportsIt) {
   EXPECT_EQ(m_engine->AddPair(spec), 0);
   EXPECT_EQ(
       m_events.Count("relay 端口:" + std::to_string(holder.Port()) + " 有另外一个程序在使用!"), 1);
+
+  // An address this machine does not have (a documentation address: nothing
+  // is sent) is not "another program": the code says what happened.
+  m_engine.reset();
+  m_settings.bindAddress = "192.0.2.1";
+  Start();
+  spec.localPort = FreePort();
+  EXPECT_EQ(m_engine->AddPair(spec), 0);
+  EXPECT_EQ(m_events.Count("relay 端口:" + std::to_string(spec.localPort) + " 绑定失败(10049)!"), 1)
+      << ::testing::PrintToString(m_events.Lines());
 }
 
 }  // namespace
