@@ -16,15 +16,13 @@ elif ! nginx -V 2>&1 | grep -q -- '--with-stream' && [ ! -e /usr/lib/nginx/modul
   need+=(libnginx-mod-stream)
 fi
 command -v ss >/dev/null || need+=(iproute2)
-# Real client programs tried through the relay (bench/README.md).
+# Real client programs tried through the relay, and redis for the pipelined
+# request/response case (bench/README.md).
 command -v iperf3 >/dev/null || need+=(iperf3)
 command -v redis-server >/dev/null || need+=(redis-server)
 command -v redis-benchmark >/dev/null || need+=(redis-tools)
 command -v wrk >/dev/null || need+=(wrk)
 command -v taskset >/dev/null || need+=(util-linux)
-# Real client and server for the pipelined request/response case.
-command -v redis-server >/dev/null || need+=(redis-server)
-command -v redis-benchmark >/dev/null || need+=(redis-tools)
 
 if [ ${#need[@]} -eq 0 ]; then
   echo "bench-setup: everything is installed"
