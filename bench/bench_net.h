@@ -8,7 +8,13 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/ports.h"
+
 namespace vx::bench {
+
+// Ports as the tests take them: below the ephemeral range, from this
+// program's own block when one is given.
+using test::FreePort;
 
 // Connection modes, the first byte a client sends.
 inline constexpr char kModeSink = 'S';  // then 8 bytes length, seed; stream; 1-byte verdict back
@@ -52,9 +58,6 @@ class Backend {
   std::atomic<int> m_live{0};
   std::thread m_thread;
 };
-
-// A port free on all interfaces a moment ago (the relay listens on all of them).
-std::uint16_t FreePort();
 
 // Blocking client socket calls with an overall time-out per call (SO_RCVTIMEO/SO_SNDTIMEO).
 int ConnectLoopback(std::uint16_t port, int timeoutMs = 5000);

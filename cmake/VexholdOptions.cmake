@@ -29,8 +29,15 @@ endif()
 function(add_vexhold_test name)
   cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${T_SOURCES})
-  target_link_libraries(${name} PRIVATE ${T_LIBS} vexhold_options GTest::gtest_main)
-  add_test(NAME ${name} COMMAND ${name})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} vexhold_test_support vexhold_options GTest::gtest_main)
+  if(CMAKE_CROSSCOMPILING)
+    # Wine's server and services are shared by the whole stage, which runs
+    # isolated as one (see scripts/test-stages.sh).
+    add_test(NAME ${name} COMMAND ${name})
+  else()
+    # Each loopback program on ports of its own.
+    add_test(NAME ${name} COMMAND ${PROJECT_SOURCE_DIR}/scripts/run-isolated.sh $<TARGET_FILE:${name}>)
+  endif()
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()

@@ -9,7 +9,7 @@ packages=(
   mingw-w64 g++-mingw-w64-x86-64-posix
   wine wine64 xvfb xauth x11-utils imagemagick
   fonts-wqy-zenhei locales
-  dpkg-dev systemd passwd unzip groff-base man-db
+  dpkg-dev systemd passwd unzip groff-base man-db iproute2 util-linux
 )
 
 missing=()

@@ -4,11 +4,11 @@
 # the Windows build (cross-compiled) under Wine.
 set -uo pipefail
 cd "$(dirname "$0")/.."
-root=$(pwd)
 
 bash scripts/setup.sh || exit 1
 
-jobs=$(nproc)
+. scripts/test-stages.sh
+
 failed=()
 stage() {
   local name=$1; shift
@@ -22,41 +22,11 @@ stage() {
   fi
 }
 
-native() {
-  local preset=$1
-  cmake --preset "$preset" >/dev/null &&
-    cmake --build --preset "$preset" -j "$jobs" &&
-    ctest --preset "$preset" -j "$jobs"
-}
+native() { build_preset "$1" && test_native "$1"; }
+fuzz() { build_preset fuzz && test_fuzz; }
+windows() { build_preset windows && test_windows; }
 
-fuzz() {
-  cmake --preset fuzz >/dev/null &&
-    cmake --build --preset fuzz -j "$jobs" &&
-    ctest --preset fuzz
-}
-
-windows() {
-  cmake --preset windows >/dev/null && cmake --build --preset windows -j "$jobs" || return 1
-  # One virtual display and one Wine prefix for the whole run.
-  export WINEPREFIX="$root/build/windows/wineprefix"
-  local xvfb_pid="" rc
-  . scripts/wine-common.sh
-  start_virtual_display || return 1
-  ctest --preset windows
-  rc=$?
-  wineserver -k 2>/dev/null
-  kill "$xvfb_pid" 2>/dev/null
-  wait "$xvfb_pid" 2>/dev/null
-  return $rc
-}
-
-format() {
-  local bad
-  bad=$(git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run 2>&1 | grep -c 'warning:')
-  [ "$bad" -eq 0 ] || { echo "clang-format would change $bad places"; return 1; }
-}
-
-stage format format
+stage format check_format
 stage linux native linux
 stage linux-asan native linux-asan
 stage linux-tsan native linux-tsan

@@ -9,11 +9,15 @@
 #include <string>
 
 #include "tests/ui/app_session.h"
-#include "tests/ui/echo_server.h"
+#include "tests/support/ports.h"
+#include "tests/support/sockets.h"
+#include "tests/support/test_server.h"
 
 namespace {
 
 using namespace vx::uitest;
+namespace net = vx::net;
+namespace test = vx::test;
 
 constexpr int kAdd = 1000, kModify = 1001, kDelete = 1002, kStart = 1003, kStop = 1004;
 constexpr int kLocalPort = 1007, kRemotePort = 1009, kRemoteIp = 1013;
@@ -62,20 +66,22 @@ void Box(AppSession& app, const std::wstring& caption, int button, const char* s
     return;
   app.Screenshot(box, shot);
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-  WaitFor([&] { return !IsWindow(box); }, 5000ms);
+  WaitFor([&] { return !IsWindow(box); }, 5000ms, "!IsWindow(box)");
 }
 
 void Window(AppSession& app) {
-  EchoServer web("web:"), db("db:");
-  std::wstring p1 = std::to_wstring(FreeLoopbackPort());
-  std::wstring p2 = std::to_wstring(FreeLoopbackPort());
+  test::TaggedEchoServer web("web:"), db("db:");
+  std::wstring p1 = std::to_wstring(test::FreePort());
+  std::wstring p2 = std::to_wstring(test::FreePort());
   std::wstring b1 = std::to_wstring(web.Port()), b2 = std::to_wstring(db.Port());
 
   app.Screenshot(app.Main(), "01-main-empty");
   Add(app, p1, b1, "02-editor");
-  Check(WaitFor([&] { return app.RowCount() == 1; }, 5000ms), "the first pair was not added");
+  Check(WaitFor([&] { return app.RowCount() == 1; }, 5000ms, "app.RowCount() == 1"),
+        "the first pair was not added");
   Add(app, p2, b2);
-  Check(WaitFor([&] { return app.RowCount() == 2; }, 5000ms), "the second pair was not added");
+  Check(WaitFor([&] { return app.RowCount() == 2; }, 5000ms, "app.RowCount() == 2"),
+        "the second pair was not added");
   app.Screenshot(app.Main(), "03-main-pairs");
 
   Add(app, p1, L"81");
@@ -83,7 +89,8 @@ void Window(AppSession& app) {
   Add(app, L"0", L"81");
   Box(app, kApp, IDOK, "05-port-range");
   app.ClickList(100, 200);
-  WaitFor([&] { return IsWindowEnabled(app.MainItem(kModify)) != FALSE; }, 3000ms);
+  WaitFor([&] { return IsWindowEnabled(app.MainItem(kModify)) != FALSE; }, 3000ms,
+          "IsWindowEnabled(app.MainItem(kModify)) != FALSE");
   AppSession::Click(app.MainItem(kModify));
   Box(app, kNotice, IDOK, "06-select-row");
   app.SelectRow(1);
@@ -91,41 +98,45 @@ void Window(AppSession& app) {
   Box(app, kNotice, IDNO, "07-delete-confirm");
 
   AppSession::Click(app.MainItem(kStart));
-  Check(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms), "Start did not hide");
+  Check(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms,
+                "!IsWindowVisible(app.Main())"),
+        "Start did not hide");
   Sleep(500);
   // The whole screen; the script cuts it down to the notification area.
   app.Screenshot(nullptr, "08-tray");
-  SOCKET held = INVALID_SOCKET;
+  net::UniqueSocket held;
   WaitFor(
-      [&] { return RoundTrip(static_cast<std::uint16_t>(std::stoi(p1)), "up", 1000) == "web:up"; },
-      5000ms);
-  RoundTrip(static_cast<std::uint16_t>(std::stoi(p1)), "hold", 3000, &held);
+      [&] {
+        return test::RoundTrip(static_cast<std::uint16_t>(std::stoi(p1)), "up", 1000ms) == "web:up";
+      },
+      5000ms,
+      "test::RoundTrip(static_cast<std::uint16_t>(std::stoi(p1)), \"up\", 1000ms) == \"web:up\"");
+  test::RoundTrip(static_cast<std::uint16_t>(std::stoi(p1)), "hold", 3000ms, &held);
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  Check(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms), "not restored");
-  Check(WaitFor([&] { return app.Cell(0, 3) == L"1"; }, 5000ms), "the count did not show 1");
+  Check(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+                "IsWindowVisible(app.Main()) != FALSE"),
+        "not restored");
+  Check(WaitFor([&] { return app.Cell(0, 3) == L"1"; }, 5000ms, "app.Cell(0, 3) == L\"1\""),
+        "the count did not show 1");
   app.Screenshot(app.Main(), "09-main-running");
-  closesocket(held);
+  held.Reset();
   AppSession::Click(app.MainItem(kStop));
-  WaitFor([&] { return IsWindowEnabled(app.MainItem(kStart)) != FALSE; }, 8000ms);
+  WaitFor([&] { return IsWindowEnabled(app.MainItem(kStart)) != FALSE; }, 8000ms,
+          "IsWindowEnabled(app.MainItem(kStart)) != FALSE");
 
   app.SysCommand(0x10);
   HWND about = app.FindDialog(L"关于 Vexhold");
   if (Check(about != nullptr, "no about box")) {
     app.Screenshot(about, "10-about");
     AppSession::Click(GetDlgItem(about, IDOK));
-    WaitFor([&] { return !IsWindow(about); }, 3000ms);
+    WaitFor([&] { return !IsWindow(about); }, 3000ms, "!IsWindow(about)");
   }
 }
 
 // A pair whose port another program holds: the relay's own box.
 void PortInUse() {
-  std::uint16_t port = FreeLoopbackPort();
-  SOCKET busy = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof a);
-  listen(busy, 1);
+  std::uint16_t port = test::FreePort();
+  test::PortHolder busy(port);
   std::string ini = "[Num]\r\nNumber=1\r\nQueldaUrlList=\r\n[1]\r\nCport=" + std::to_string(port) +
                     "\r\nIP=127.0.0.1\r\nSport=9\r\n";
   AppSession app(ini);
@@ -133,11 +144,13 @@ void PortInUse() {
     AppSession::Click(app.MainItem(kStart));
     Box(app, kApp, IDOK, "11-port-in-use");
     app.TrayNotify(WM_LBUTTONDBLCLK);
-    WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms);
+    WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+            "IsWindowVisible(app.Main()) != FALSE");
     AppSession::Click(app.MainItem(kStop));
-    WaitFor([&] { return IsWindowEnabled(app.MainItem(kStart)) != FALSE; }, 8000ms);
+    WaitFor([&] { return IsWindowEnabled(app.MainItem(kStart)) != FALSE; }, 8000ms,
+            "IsWindowEnabled(app.MainItem(kStart)) != FALSE");
   }
-  closesocket(busy);
+  busy.Release();
 }
 
 }  // namespace

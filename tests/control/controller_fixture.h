@@ -28,14 +28,15 @@ class ControllerTest : public ::testing::Test {
       : store(dir.Path() / "setting.ini"),
         tables(LongLivedTables()),
         controller(view, store, tables) {
-    TestAlerts().Clear();
+    Recorder().Reset();
+    SetAlertSink(&Recorder());
   }
   ~ControllerTest() override {
     if (controller.IsRunning())
       controller.StopAllRelays();
   }
 
-  std::string IniText() const { return ReadFileText(store.Path()); }
+  std::string IniText() const { return ReadBytes(store.Path()); }
 
   // Writes Number = pairs.size() and sections 1..n.
   void WritePairs(const std::vector<MappingEntry>& pairs) {
@@ -62,13 +63,13 @@ class ControllerTest : public ::testing::Test {
 
   // Column 3 of `row` shows `count` on a refresh within two seconds (closed
   // connections take the relay a moment to count down).
-  bool CountShows(int row, int count) {
-    return WaitUntil(
+  ::testing::AssertionResult CountShows(int row, int count) {
+    return WaitFor(
         [&] {
           controller.RefreshConnectionCounts();
           return view.CellText(row, 3) == std::to_string(count);
         },
-        2000);
+        Ms(2000), "row " + std::to_string(row) + " to show " + std::to_string(count));
   }
 
   // Every listed section is served by exactly one relay index, and no index

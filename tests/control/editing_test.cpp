@@ -250,7 +250,7 @@ TEST_F(Editing, AddAfterTheFileWasRemovedStartsAFreshFileAtSection1) {
 TEST_F(Editing, AddAfterTheCountWasDeletedOverwritesSection1) {
   WritePairs({Pair(7001, 80), Pair(7002, 81)});
   controller.Initialise();
-  WriteFileText(store.Path(), "[1]\r\nCport=7001\r\nIP=127.0.0.1\r\nSport=80\r\n");
+  WriteBytes(store.Path(), "[1]\r\nCport=7001\r\nIP=127.0.0.1\r\nSport=80\r\n");
   Add(Pair(7003, 82));
   EXPECT_EQ(store.ReadMappingCount(-1), 1);
   EXPECT_EQ(store.ReadMappingEntry(1, -1, 128).localPort, 7003);

@@ -75,7 +75,7 @@ class RandomSequence : public ControllerTest {
   std::uint16_t FreshPort() {
     std::uint16_t p;
     do
-      p = PickFreePort();
+      p = FreePort();
     while (everUsed.count(p));
     everUsed.insert(p);
     return p;
@@ -133,12 +133,12 @@ class RandomSequence : public ControllerTest {
           got.push_back(view.rows[r][3]);
         return got;
       };
-      EXPECT_TRUE(WaitUntil(
+      EXPECT_TRUE(WaitFor(
           [&] {
             controller.RefreshConnectionCounts();
             return shown() == want;
           },
-          3000))
+          Ms(3000), "the listed connection counts"))
           << "step " << step;
     }
   }
@@ -201,7 +201,7 @@ TEST_F(RandomSequence, RelaysKeepMatchingTheListThroughRandomEdits) {
       what = "connect";
       if (rows > 0 && live.size() < 8) {
         const ModelPair p = model[pick(rows)];
-        net::UniqueSocket sock = ConnectLoopback(p.local);
+        net::UniqueSocket sock = ConnectTo(p.local);
         EXPECT_TRUE(sock.Valid());
         live.push_back({std::move(sock), p.local, p.backend});
       }
@@ -223,7 +223,7 @@ TEST_F(RandomSequence, RelaysKeepMatchingTheListThroughRandomEdits) {
       break;
     }
   }
-  EXPECT_TRUE(TestAlerts().Alerts().empty());
+  EXPECT_TRUE(Recorder().Texts().empty());
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ class Running : public ControllerTest {
     return Pair(local, backend.Port());
   }
   bool Alerted(std::uint16_t port) const {
-    for (const std::string& a : TestAlerts().Alerts()) {
+    for (const std::string& a : Recorder().Texts()) {
       if (a.find(std::to_string(port)) != std::string::npos)
         return true;
     }
@@ -31,7 +31,7 @@ double SecondsSince(std::chrono::steady_clock::time_point t0) {
 }
 
 TEST_F(Running, StartWithoutCountStartsNothingButSwitchesAndHides) {
-  WriteFileText(store.Path(), "[Num]\r\nQueldaUrlList=\r\n");
+  WriteBytes(store.Path(), "[Num]\r\nQueldaUrlList=\r\n");
   controller.Initialise();
   controller.StartAllRelays();
   EXPECT_TRUE(controller.IsRunning());
@@ -47,15 +47,16 @@ TEST_F(Running, StartWithoutCountStartsNothingButSwitchesAndHides) {
 }
 
 TEST_F(Running, APortInUseAmongThreeStopsOnlyItsOwnRelay) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort(), p3 = PickFreePort();
-  PortBlocker blocker(p2);
+  const std::uint16_t p1 = FreePort(), p2 = FreePort(), p3 = FreePort();
+  PortHolder blocker(p2);
   ASSERT_TRUE(blocker.Holding());
   WritePairs({To(p1, backendA), To(p2, backendA), To(p3, backendB)});
   controller.Initialise();
   controller.StartAllRelays();
   EXPECT_TRUE(PortRelaysTo(p1, backendA.Key()));
   EXPECT_TRUE(PortRelaysTo(p3, backendB.Key()));
-  EXPECT_TRUE(WaitUntil([&] { return tables.relayState[2].load() == RELAY_STOPPED; }, 3000));
+  EXPECT_TRUE(WaitFor([&] { return tables.relayState[2].load() == RELAY_STOPPED; }, Ms(3000),
+                      "tables.relayState[2].load() == RELAY_STOPPED"));
   EXPECT_TRUE(Alerted(p2));
 
   controller.StopAllRelays();
@@ -63,27 +64,27 @@ TEST_F(Running, APortInUseAmongThreeStopsOnlyItsOwnRelay) {
     EXPECT_EQ(tables.relayState[i].load(), RELAY_STOPPED) << i;
   EXPECT_TRUE(PortRefuses(p1));
   EXPECT_TRUE(PortRefuses(p3));
-  EXPECT_TRUE(WaitUntil(
+  EXPECT_TRUE(WaitFor(
       [&] {
         return tables.connectionCount[1].load() == 0 && tables.connectionCount[3].load() == 0;
       },
-      2000));
+      Ms(2000), "tables.connectionCount[1].load() == 0 && tables.connectionCount[3].load() == 0"));
   for (int i = 0; i < kSlotCount; ++i)
     EXPECT_EQ(tables.slotMap[i].load(), i);
 }
 
 TEST_F(Running, StopWhenEverySlotAlreadyReadsStoppedEndsAtOnce) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort();
-  PortBlocker b1(p1), b2(p2);
+  const std::uint16_t p1 = FreePort(), p2 = FreePort();
+  PortHolder b1(p1), b2(p2);
   WritePairs({To(p1, backendA), To(p2, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
-  ASSERT_TRUE(WaitUntil(
+  ASSERT_TRUE(WaitFor(
       [&] {
         return tables.relayState[1].load() == RELAY_STOPPED &&
                tables.relayState[2].load() == RELAY_STOPPED;
       },
-      3000));
+      Ms(3000), "relays 1 and 2 to stop"));
   const auto t0 = std::chrono::steady_clock::now();
   controller.StopAllRelays();
   EXPECT_LT(SecondsSince(t0), 0.2);
@@ -94,7 +95,7 @@ TEST_F(Running, StopWhenEverySlotAlreadyReadsStoppedEndsAtOnce) {
 // A relay thread that cannot be created: its slot reads stopped, Start goes
 // on with the next pair, and later commands on that row do not wait for it.
 TEST_F(Running, AThreadThatCannotBeCreatedLeavesItsSlotStoppedAndStartGoesOn) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort(), p3 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort(), p3 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA), To(p3, backendB)});
   controller.Initialise();
   fault::Rule rule;
@@ -122,7 +123,7 @@ TEST_F(Running, CountAbove127StartsThe127ListedPairsOnly) {
   std::vector<std::uint16_t> ports;
   std::vector<MappingEntry> pairs;
   for (int i = 0; i < 130; ++i) {
-    ports.push_back(PickFreePort());
+    ports.push_back(FreePort());
     pairs.push_back(To(ports.back(), backendA));
   }
   WritePairs(pairs);
@@ -145,21 +146,21 @@ TEST_F(Running, CountAbove127StartsThe127ListedPairsOnly) {
 // Add, Modify and Delete while relays run and connections stay open through
 // the pairs a command does not touch, including the pair a Delete moves.
 TEST_F(Running, EditingWhileRunningKeepsOtherConnectionsAndFollowsMovedRelays) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort(), p3 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort(), p3 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA), To(p3, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
   for (std::uint16_t p : {p1, p2, p3})
     ASSERT_TRUE(PortRelaysTo(p, backendA.Key()));
-  net::UniqueSocket c1 = ConnectLoopback(p1);
-  net::UniqueSocket c2 = ConnectLoopback(p2);
-  net::UniqueSocket c3a = ConnectLoopback(p3);
-  net::UniqueSocket c3b = ConnectLoopback(p3);
+  net::UniqueSocket c1 = ConnectTo(p1);
+  net::UniqueSocket c2 = ConnectTo(p2);
+  net::UniqueSocket c3a = ConnectTo(p3);
+  net::UniqueSocket c3b = ConnectTo(p3);
   for (auto* c : {&c1, &c2, &c3a, &c3b})
     ASSERT_TRUE(RoundTrip(c->Get(), "hi", backendA.Key()));
 
   // Add: a fourth relay; nothing else is disturbed.
-  const std::uint16_t p4 = PickFreePort();
+  const std::uint16_t p4 = FreePort();
   Add(To(p4, backendB));
   EXPECT_TRUE(PortRelaysTo(p4, backendB.Key()));
   for (auto* c : {&c1, &c2, &c3a})
@@ -174,7 +175,7 @@ TEST_F(Running, EditingWhileRunningKeepsOtherConnectionsAndFollowsMovedRelays) {
   EXPECT_TRUE(RoundTrip(c3a.Get(), "after modify", backendA.Key()));
 
   // Delete row 0 while the last pair is p4: p4 moves into row 0, keeps running.
-  net::UniqueSocket c4 = ConnectLoopback(p4);
+  net::UniqueSocket c4 = ConnectTo(p4);
   ASSERT_TRUE(RoundTrip(c4.Get(), "before move", backendB.Key()));
   Delete(0);
   EXPECT_TRUE(PortRefuses(p1));
@@ -197,7 +198,7 @@ TEST_F(Running, EditingWhileRunningKeepsOtherConnectionsAndFollowsMovedRelays) {
 
   // Add gets an index no live relay holds, although index 3 (section 3's
   // old number) still names the moved p3 relay.
-  const std::uint16_t p5 = PickFreePort();
+  const std::uint16_t p5 = FreePort();
   Add(To(p5, backendA));
   EXPECT_TRUE(PortRelaysTo(p5, backendA.Key()));
   EXPECT_TRUE(RoundTrip(c3b.Get(), "after add", backendA.Key()));
@@ -217,20 +218,20 @@ TEST_F(Running, EditingWhileRunningKeepsOtherConnectionsAndFollowsMovedRelays) {
 }
 
 TEST_F(Running, DeletingTheLastRowWhileRunningStopsItsRelay) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
   ASSERT_TRUE(PortRelaysTo(p1, backendA.Key()));
   ASSERT_TRUE(PortRelaysTo(p2, backendA.Key()));
-  net::UniqueSocket c1 = ConnectLoopback(p1);
+  net::UniqueSocket c1 = ConnectTo(p1);
   ASSERT_TRUE(RoundTrip(c1.Get(), "x", backendA.Key()));
   Delete(1);
   EXPECT_TRUE(PortRefuses(p2));
   EXPECT_TRUE(RoundTrip(c1.Get(), "y", backendA.Key()));
   ExpectSlotsMatchList();
   // The freed index serves the next Add.
-  const std::uint16_t p3 = PickFreePort();
+  const std::uint16_t p3 = FreePort();
   Add(To(p3, backendB));
   EXPECT_TRUE(PortRelaysTo(p3, backendB.Key()));
   ExpectSlotsMatchList();
@@ -239,13 +240,13 @@ TEST_F(Running, DeletingTheLastRowWhileRunningStopsItsRelay) {
 // After a run with a move, Stop leaves the tables so that every row, also
 // one added before the next Start, shows 0.
 TEST_F(Running, AfterStopEveryRowShowsZeroAgain) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort(), p3 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort(), p3 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA), To(p3, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
   Delete(0);
   controller.StopAllRelays();
-  Add(To(PickFreePort(), backendA));
+  Add(To(FreePort(), backendA));
   ASSERT_EQ(view.RowCount(), 3);
   for (int r = 0; r < 3; ++r)
     EXPECT_EQ(view.rows[r][3], "0") << r;
@@ -254,7 +255,7 @@ TEST_F(Running, AfterStopEveryRowShowsZeroAgain) {
 // The file removed while relays run: Add stores section 1 only, and the
 // relays of the pairs that went with the file end.
 TEST_F(Running, AddAfterTheFileWasRemovedKeepsRelaysMatchingTheNewFile) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort(), p3 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort(), p3 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
@@ -271,12 +272,12 @@ TEST_F(Running, AddAfterTheFileWasRemovedKeepsRelaysMatchingTheNewFile) {
 }
 
 TEST_F(Running, DeleteAfterTheCountWasDeletedStopsTheRelaysAndWritesNoNegativeCount) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA)});
   controller.Initialise();
   controller.StartAllRelays();
   ASSERT_TRUE(PortRelaysTo(p2, backendA.Key()));
-  WriteFileText(store.Path(), "[1]\r\nCport=1\r\n");
+  WriteBytes(store.Path(), "[1]\r\nCport=1\r\n");
   Delete(0);
   EXPECT_EQ(store.ReadMappingCount(-1), 0);
   EXPECT_EQ(IniText().find("-"), std::string::npos);
@@ -289,7 +290,7 @@ TEST_F(Running, DeleteAfterTheCountWasDeletedStopsTheRelaysAndWritesNoNegativeCo
 
 // Stop with a count lowered by hand still stops every relay it started.
 TEST_F(Running, StopReachesRelaysTheFileNoLongerCounts) {
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort();
   WritePairs({To(p1, backendA), To(p2, backendA)});
   controller.Initialise();
   controller.StartAllRelays();

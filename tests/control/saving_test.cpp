@@ -11,8 +11,8 @@
 #include "store/ini_file_io.h"
 #include "store/io_status.h"
 #include "tests/control/controller_fixture.h"
-#include "tests/store/held_open_file.h"
-#include "tests/store/restricted_process.h"
+#include "tests/support/held_open_file.h"
+#include "tests/support/restricted_process.h"
 
 namespace vx::test {
 namespace {
@@ -51,7 +51,7 @@ class Saving : public ControllerTest {
   // The file and list afresh, as the window opens them.
   void Open(const std::string& file) {
     Arm(0);
-    WriteFileText(store.Path(), file);
+    WriteBytes(store.Path(), file);
     view.DeleteAllRows();
     view.ClearMessages();
     controller.Initialise();
@@ -63,9 +63,9 @@ class Saving : public ControllerTest {
     Arm(0);
     TempDir other;
     MappingStore copy(other.Path() / "setting.ini");
-    WriteFileText(copy.Path(), file);
+    WriteBytes(copy.Path(), file);
     steps(copy);
-    return ReadFileText(copy.Path());
+    return ReadBytes(copy.Path());
   }
 };
 
@@ -135,7 +135,7 @@ TEST_F(Saving, EachCommandIsOneReplacementSoAFaultLeavesTheOldListOrTheNew) {
     s.WriteMappingEntry(1, added);
   });
   Open(kThreePairs);
-  WriteFileText(store.Path(), handEdited);
+  WriteBytes(store.Path(), handEdited);
   Arm(0);
   Add(added);
   EXPECT_EQ(g_replacements.load(), 1);
@@ -145,7 +145,7 @@ TEST_F(Saving, EachCommandIsOneReplacementSoAFaultLeavesTheOldListOrTheNew) {
 TEST_F(Saving, ARefusedSaveLeavesTheRunningRelaysAsTheyWere) {
   XorEchoServer backendA(0x11);
   XorEchoServer backendB(0x22);
-  const std::uint16_t p1 = PickFreePort(), p2 = PickFreePort(), p3 = PickFreePort();
+  const std::uint16_t p1 = FreePort(), p2 = FreePort(), p3 = FreePort();
   WritePairs({Pair(p1, backendA.Port()), Pair(p2, backendA.Port())});
   controller.Initialise();
   controller.StartAllRelays();
@@ -190,7 +190,7 @@ class SaveRefused : public Saving {
     Modify(0, Pair(7001, 89));
     Delete(0);
     bool ok = view.appMessages == std::vector<std::string>{box, box, box} &&
-              ReadFileText(store.Path()) == before &&
+              ReadBytes(store.Path()) == before &&
               view.ListedPairs() == std::vector<MappingEntry>{Pair(7001, 81, "10.0.0.1")};
     if (!ok) {
       std::fprintf(stderr, "expected three boxes [%s]; got %zu:\n", box.c_str(),
@@ -212,13 +212,13 @@ TEST_F(SaveRefused, AReadOnlyFile) {
 #else
   const std::string reason = "权限不够";
 #endif
-  EXPECT_EQ(testing::RunWithoutPrivileges(dir.Path(), [&] { return AllThreeRefusedWith(reason); }),
-            testing::ChildOutcome::kPassed);
+  EXPECT_EQ(test::RunWithoutPrivileges(dir.Path(), [&] { return AllThreeRefusedWith(reason); }),
+            test::ChildOutcome::kPassed);
   fs::permissions(store.Path(), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST_F(SaveRefused, AFileTooLargeToRead) {
-  WriteFileText(store.Path(), before + std::string(ini::kMaxProfileBytes, ';'));
+  WriteBytes(store.Path(), before + std::string(ini::kMaxProfileBytes, ';'));
   before = IniText();
   std::string box = kSaveFailed + ini::DescribeIoStatus(ini::IoStatus::TooLarge(before.size()));
   controller.Initialise();
@@ -241,7 +241,7 @@ TEST_F(SaveRefused, AFileTooLargeToRead) {
 TEST_F(SaveRefused, AFileHeldOpenByAnotherProgramWithoutSharing) {
   controller.Initialise();
   {
-    testing::HeldOpen held(store.Path());
+    test::HeldOpen held(store.Path());
     ASSERT_TRUE(held.Holding());
     Add(Pair(7002, 82));
     EXPECT_EQ(view.appMessages,
@@ -258,26 +258,24 @@ TEST_F(SaveRefused, AReadOnlyDirectory) {
   fs::permissions(dir.Path(),
                   fs::perms::owner_write | fs::perms::group_write | fs::perms::others_write,
                   fs::perm_options::remove);
-  EXPECT_EQ(
-      testing::RunWithoutPrivileges(dir.Path(), [&] { return AllThreeRefusedWith("权限不够"); }),
-      testing::ChildOutcome::kPassed);
+  EXPECT_EQ(test::RunWithoutPrivileges(dir.Path(), [&] { return AllThreeRefusedWith("权限不够"); }),
+            test::ChildOutcome::kPassed);
   fs::permissions(dir.Path(), fs::perms::owner_write, fs::perm_options::add);
 }
 
 TEST_F(SaveRefused, AFullDisk) {
-  testing::ChildOutcome outcome = testing::RunOnSmallDisk(dir.Path(), 64 * 1024, [&] {
-    WriteFileText(store.Path(), before);
-    WriteFileText(dir.Path() / "filler",
-                  std::string(256 * 1024, 'f'));  // stops where the disk does
+  test::ChildOutcome outcome = test::RunOnSmallDisk(dir.Path(), 64 * 1024, [&] {
+    WriteBytes(store.Path(), before);
+    WriteBytes(dir.Path() / "filler", std::string(256 * 1024, 'f'));  // stops where the disk does
     return AllThreeRefusedWith("设备上没有空间");
   });
-  if (outcome == testing::ChildOutcome::kUnavailable)
+  if (outcome == test::ChildOutcome::kUnavailable)
     GTEST_SKIP() << "no small file system can be mounted here";
-  EXPECT_EQ(outcome, testing::ChildOutcome::kPassed);
+  EXPECT_EQ(outcome, test::ChildOutcome::kPassed);
 }
 
 TEST_F(SaveRefused, AFileSizeLimit) {
-  EXPECT_TRUE(testing::WithFileSizeLimit(16, [&] { return AllThreeRefusedWith("文件过大"); }));
+  EXPECT_TRUE(test::WithFileSizeLimit(16, [&] { return AllThreeRefusedWith("文件过大"); }));
 }
 #endif
 

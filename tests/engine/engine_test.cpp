@@ -31,8 +31,10 @@ class EngineTest : public ::testing::Test {
       *id = got;
     return got == 0 ? 0 : spec.localPort;
   }
-  bool OpenReaches(int id, std::uint64_t open) {
-    return WaitFor([&] { return m_engine->Figures(id).open == open; });
+  ::testing::AssertionResult OpenReaches(int id, std::uint64_t open) {
+    return WaitFor(
+        [&] { return m_engine->Figures(id).open == open; }, Ms(5000),
+        "pair " + std::to_string(id) + " to have " + std::to_string(open) + " connections open");
   }
 
   EngineSettings m_settings;
@@ -56,7 +58,7 @@ TEST_P(EngineThreads, CarriesEveryByteBothWaysOnEveryPairAndCountsThem) {
     ASSERT_TRUE(clients[p].Connect(Local4(ports[p])));
   for (std::size_t off = 0; off < kSize; off += 256 << 10) {
     for (int p = 0; p < 3; ++p) {
-      std::string part = Bytes(256 << 10, static_cast<unsigned>(p * 1000 + off)), back;
+      std::string part = Pattern(256 << 10, static_cast<unsigned>(p * 1000 + off)), back;
       ASSERT_TRUE(clients[p].Send(part));
       ASSERT_TRUE(clients[p].Receive(part.size(), &back));
       ASSERT_EQ(Mismatch(back, part), "") << "pair " << p << " at " << off;
@@ -87,7 +89,7 @@ TEST_F(EngineTest, FirstEndClosesBothOnlyAfterEveryByteAlreadyReadIsDelivered) {
   // Client to remote: the request, then the client's FIN.
   PeerSocket c;
   ASSERT_TRUE(c.Connect(Local4(port)));
-  std::string request = Bytes(700000, 1);
+  std::string request = Pattern(700000, 1);
   ASSERT_TRUE(c.Send(request));
   c.ShutdownSend();
   ASSERT_TRUE(sink.WaitEnd(0, PeerEnd::kEof));
@@ -98,7 +100,7 @@ TEST_F(EngineTest, FirstEndClosesBothOnlyAfterEveryByteAlreadyReadIsDelivered) {
   PeerSocket d;
   ASSERT_TRUE(d.Connect(Local4(port)));
   ASSERT_TRUE(sink.WaitAccepted(2));
-  std::string reply = Bytes(900000, 2), got;
+  std::string reply = Pattern(900000, 2), got;
   sink.Send(1, reply);
   sink.ShutdownSend(1);
   EXPECT_EQ(d.ReadToEnd(&got), PeerEnd::kEof);
@@ -120,7 +122,7 @@ TEST_F(EngineTest, HalfClosePassesEachFinOnAndEndsWhenBothDirectionsHaveEnded) {
   c.ShutdownSend();
   ASSERT_TRUE(sink.WaitEnd(0, PeerEnd::kEof));
   EXPECT_EQ(sink.Received(0), "request");
-  std::string answer = Bytes(500000, 3), got;
+  std::string answer = Pattern(500000, 3), got;
   sink.Send(0, answer);
   sink.ShutdownSend(0);
   EXPECT_EQ(c.ReadToEnd(&got), PeerEnd::kEof);
@@ -136,7 +138,7 @@ TEST_F(EngineTest, HalfClosePassesEachFinOnAndEndsWhenBothDirectionsHaveEnded) {
   std::string hello;
   EXPECT_EQ(d.ReadToEnd(&hello), PeerEnd::kEof);
   EXPECT_EQ(hello, "hello");
-  std::string more = Bytes(300000, 4);
+  std::string more = Pattern(300000, 4);
   ASSERT_TRUE(d.Send(more));
   ASSERT_TRUE(sink.WaitReceived(1, more.size()));
   EXPECT_EQ(sink.End(1), PeerEnd::kOpen);
@@ -162,7 +164,7 @@ TEST_F(EngineTest, ASilentRemoteTimesOutAloneAndNeverHoldsUpTheOthersOrARemoval)
   ASSERT_TRUE(other.Connect(Local4(live)));
   auto t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < 5; ++i) {
-    std::string msg = Bytes(20000, 10 + i), back;
+    std::string msg = Pattern(20000, 10 + i), back;
     ASSERT_TRUE(other.Send(msg));
     ASSERT_TRUE(other.Receive(msg.size(), &back, Ms(500)));
     EXPECT_EQ(Mismatch(back, msg), "");
@@ -176,7 +178,8 @@ TEST_F(EngineTest, ASilentRemoteTimesOutAloneAndNeverHoldsUpTheOthersOrARemoval)
   // A removal does not wait for a pending connect.
   PeerSocket pending;
   ASSERT_TRUE(pending.Connect(Local4(dead)));
-  ASSERT_TRUE(WaitFor([&] { return m_engine->Figures(silentId).open == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return m_engine->Figures(silentId).open == 1; }, Ms(5000),
+                      "m_engine->Figures(silentId).open == 1"));
   auto r0 = std::chrono::steady_clock::now();
   m_engine->RemovePair(silentId);
   EXPECT_LT(std::chrono::steady_clock::now() - r0, Ms(500));
@@ -283,13 +286,14 @@ TEST_F(EngineTest, AResetAtAnyPointEndsThatConnectionAloneAndIsPassedOn) {
   // While the outbound connect is pending.
   PeerSocket b;
   ASSERT_TRUE(b.Connect(Local4(dead)));
-  ASSERT_TRUE(WaitFor([&] { return m_engine->Figures(silentId).open == 1; }));
+  ASSERT_TRUE(WaitFor([&] { return m_engine->Figures(silentId).open == 1; }, Ms(5000),
+                      "m_engine->Figures(silentId).open == 1"));
   b.Reset();
   // In the middle of a transfer, from the client: the remote sees a reset.
   PeerSocket c;
   ASSERT_TRUE(c.Connect(Local4(port)));
   ASSERT_TRUE(sink.WaitAccepted(3));
-  ASSERT_TRUE(c.Send(Bytes(100000, 5)));
+  ASSERT_TRUE(c.Send(Pattern(100000, 5)));
   ASSERT_TRUE(sink.WaitReceived(2, 100000));
   c.Reset();
   EXPECT_TRUE(sink.WaitEnd(2, PeerEnd::kReset)) << "the client's reset was not passed on";
@@ -297,7 +301,7 @@ TEST_F(EngineTest, AResetAtAnyPointEndsThatConnectionAloneAndIsPassedOn) {
   PeerSocket d;
   ASSERT_TRUE(d.Connect(Local4(port)));
   ASSERT_TRUE(sink.WaitAccepted(4));
-  sink.Send(3, Bytes(2 << 20, 6));
+  sink.Send(3, Pattern(2 << 20, 6));
   sink.Reset(3);
 #ifdef _WIN32
   // Under Wine the relay's read after the remote's reset can end as a plain
@@ -335,12 +339,12 @@ TEST_F(EngineTest, AClientThatNeverReadsHoldsItsRemoteBackAndTheOthersFlow) {
         before = now;
         return still;
       },
-      Ms(10000)));
+      Ms(10000), "the flooding remote to stall"));
   EXPECT_LT(before, 64u << 20);
   PeerSocket active;
   ASSERT_TRUE(active.Connect(Local4(live)));
   for (int i = 0; i < 20; ++i) {
-    std::string msg = Bytes(100000, 20 + i), back;
+    std::string msg = Pattern(100000, 20 + i), back;
     ASSERT_TRUE(active.Send(msg) && active.Receive(msg.size(), &back, Ms(2000)));
     ASSERT_EQ(Mismatch(back, msg), "");
   }

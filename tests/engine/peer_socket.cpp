@@ -8,38 +8,6 @@ tcp::endpoint Local4(std::uint16_t port) {
   return tcp::endpoint(asio::ip::address_v4::loopback(), port);
 }
 
-bool WaitFor(const std::function<bool()>& done, Ms timeout) {
-  auto deadline = std::chrono::steady_clock::now() + timeout;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(Ms(5));
-  }
-  return true;
-}
-
-std::string Bytes(std::size_t n, unsigned seed) {
-  std::string s(n, '\0');
-  std::uint32_t x = seed * 2654435761u + 7;
-  for (std::size_t i = 0; i < n; ++i) {
-    x ^= x << 13;
-    x ^= x >> 17;
-    x ^= x << 5;
-    s[i] = static_cast<char>(x);
-  }
-  return s;
-}
-
-std::string Mismatch(const std::string& got, const std::string& want) {
-  if (got == want)
-    return std::string();
-  std::size_t i = 0;
-  while (i < got.size() && i < want.size() && got[i] == want[i])
-    ++i;
-  return "got " + std::to_string(got.size()) + " bytes, want " + std::to_string(want.size()) +
-         ", first difference at " + std::to_string(i);
-}
-
 // --- PeerSocket ---
 
 PeerSocket::PeerSocket() : m_socket(m_context) {}
@@ -51,7 +19,7 @@ PeerSocket::~PeerSocket() {
 
 bool PeerSocket::RunUntil(const bool& done, Ms timeout) {
   m_context.restart();
-  auto deadline = std::chrono::steady_clock::now() + timeout;
+  auto deadline = std::chrono::steady_clock::now() + Scaled(timeout);
   while (!done && std::chrono::steady_clock::now() < deadline)
     m_context.run_one_until(deadline);
   if (done)
@@ -205,7 +173,7 @@ void ScriptedBackend::Accept() {
     m_accepted.fetch_add(1);
     ReadMore(c);
     if (m_mode == kFlood) {
-      c->flood = Bytes(65536, 99);
+      c->flood = Pattern(65536, 99);
       FloodMore(c);
     }
     Accept();
@@ -248,8 +216,10 @@ void ScriptedBackend::FloodMore(const std::shared_ptr<Conn>& c) {
                     });
 }
 
-bool ScriptedBackend::WaitAccepted(int n, Ms timeout) const {
-  return WaitFor([&] { return m_accepted.load() >= n; }, timeout);
+::testing::AssertionResult ScriptedBackend::WaitAccepted(int n, Ms timeout) const {
+  return WaitFor(
+      [&] { return m_accepted.load() >= n; }, timeout,
+      std::to_string(n) + " connections accepted by the backend on port " + std::to_string(m_port));
 }
 
 std::string ScriptedBackend::Received(int i) {
@@ -257,8 +227,9 @@ std::string ScriptedBackend::Received(int i) {
   return i < static_cast<int>(m_conns.size()) ? m_conns[i]->received : std::string();
 }
 
-bool ScriptedBackend::WaitReceived(int i, std::size_t n, Ms timeout) {
-  return WaitFor([&] { return Received(i).size() >= n; }, timeout);
+::testing::AssertionResult ScriptedBackend::WaitReceived(int i, std::size_t n, Ms timeout) {
+  return WaitFor([&] { return Received(i).size() >= n; }, timeout,
+                 std::to_string(n) + " bytes on backend connection " + std::to_string(i));
 }
 
 PeerEnd ScriptedBackend::End(int i) {
@@ -266,8 +237,12 @@ PeerEnd ScriptedBackend::End(int i) {
   return i < static_cast<int>(m_conns.size()) ? m_conns[i]->end : PeerEnd::kOpen;
 }
 
-bool ScriptedBackend::WaitEnd(int i, PeerEnd end, Ms timeout) {
-  return WaitFor([&] { return End(i) == end; }, timeout);
+::testing::AssertionResult ScriptedBackend::WaitEnd(int i, PeerEnd end, Ms timeout) {
+  return WaitFor([&] { return End(i) == end; }, timeout,
+                 "backend connection " + std::to_string(i) + " to end by " +
+                     (end == PeerEnd::kEof     ? "EOF"
+                      : end == PeerEnd::kReset ? "reset"
+                                               : "staying open"));
 }
 
 std::uint64_t ScriptedBackend::Flooded(int i) {
@@ -346,12 +321,6 @@ bool SilentRemote::DropsSyns(Ms probe) {
   return !p.Connect(Local4(m_port), probe);
 }
 
-std::uint16_t FreePort() {
-  asio::io_context context;
-  tcp::acceptor a(context, tcp::endpoint(asio::ip::address_v4::any(), 0));
-  return a.local_endpoint().port();
-}
-
 // --- RecordingEvents ---
 
 void RecordingEvents::Add(const std::string& line) {
@@ -398,8 +367,9 @@ int RecordingEvents::Count(const std::string& text) {
   return n;
 }
 
-bool RecordingEvents::WaitCount(const std::string& text, int n, Ms timeout) {
-  return WaitFor([&] { return Count(text) >= n; }, timeout);
+::testing::AssertionResult RecordingEvents::WaitCount(const std::string& text, int n, Ms timeout) {
+  return WaitFor([&] { return Count(text) >= n; }, timeout,
+                 std::to_string(n) + " engine events with \"" + text + "\"");
 }
 
 }  // namespace vx::test

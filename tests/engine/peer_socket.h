@@ -16,21 +16,15 @@
 
 #include "engine/asio.h"
 #include "engine/engine_events.h"
+#include "tests/support/bytes.h"
+#include "tests/support/ports.h"
+#include "tests/support/wait.h"
 
 namespace vx::test {
 
-using Ms = std::chrono::milliseconds;
 using asio::ip::tcp;
 
 tcp::endpoint Local4(std::uint16_t port);
-
-// Polls `done` every few milliseconds; false once `timeout` has passed.
-bool WaitFor(const std::function<bool()>& done, Ms timeout = Ms(5000));
-
-// A byte pattern that differs at every offset of a stream and per seed.
-std::string Bytes(std::size_t n, unsigned seed);
-// Empty when equal, else where and how two streams differ (never the bytes).
-std::string Mismatch(const std::string& got, const std::string& want);
 
 enum class PeerEnd { kOpen, kEof, kReset };
 
@@ -74,12 +68,12 @@ class ScriptedBackend {
 
   std::uint16_t Port() const { return m_port; }
   int Accepted() const { return m_accepted.load(); }
-  bool WaitAccepted(int n, Ms timeout = Ms(5000)) const;
+  ::testing::AssertionResult WaitAccepted(int n, Ms timeout = Ms(5000)) const;
   // Connection i (in accept order).
   std::string Received(int i);
-  bool WaitReceived(int i, std::size_t n, Ms timeout = Ms(5000));
+  ::testing::AssertionResult WaitReceived(int i, std::size_t n, Ms timeout = Ms(5000));
   PeerEnd End(int i);
-  bool WaitEnd(int i, PeerEnd end, Ms timeout = Ms(5000));
+  ::testing::AssertionResult WaitEnd(int i, PeerEnd end, Ms timeout = Ms(5000));
   std::uint64_t Flooded(int i);  // bytes a flooding connection has sent
   void Send(int i, const std::string& data);
   void ShutdownSend(int i);
@@ -119,9 +113,6 @@ class SilentRemote {
   std::vector<std::unique_ptr<PeerSocket>> m_fillers;
 };
 
-// A port that was free a moment ago (bound on all interfaces, then closed).
-std::uint16_t FreePort();
-
 // Everything the engine reports, for inspection.
 class RecordingEvents : public engine::EngineEvents {
  public:
@@ -136,7 +127,7 @@ class RecordingEvents : public engine::EngineEvents {
   std::vector<std::string> Lines();
   // How many lines contain `text`.
   int Count(const std::string& text);
-  bool WaitCount(const std::string& text, int n, Ms timeout = Ms(5000));
+  ::testing::AssertionResult WaitCount(const std::string& text, int n, Ms timeout = Ms(5000));
 
  private:
   void Add(const std::string& line);

@@ -1,6 +1,6 @@
 // The connection pair table on real sockets: where records go, what removal
 // moves, and the two allocation-failure paths.
-#include "test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 #include "platform/fault_injection.h"
 #include "platform/memory.h"

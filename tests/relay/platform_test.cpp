@@ -1,6 +1,6 @@
 // The platform layer as the relay relies on it: address parsing, Windows
 // Sockets error codes, socket sets and waits, binding rules.
-#include "test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 #include "platform/socket_set.h"
 
@@ -87,16 +87,19 @@ TEST(SocketErrors, NonBlockingRecvWouldBlockAndSendToAResetPeerNeverRaisesSigpip
 
   // Unread data at close makes the peer reset the connection.
   ASSERT_TRUE(SendAll(p.end[1].Get(), "unread"));
-  ASSERT_TRUE(WaitUntil([&] { return !StaysQuiet(p.end[0].Get(), Ms(0)); }));
+  ASSERT_TRUE(WaitFor([&] { return !StaysQuiet(p.end[0].Get(), Ms(0)); }, Ms(5000),
+                      "!StaysQuiet(p.end[0].Get(), Ms(0))"));
   p.end[0].Reset();
   int result = 0;
   // The first sends may still be taken; a later one fails (this process
   // would die here if send raised SIGPIPE).
-  ASSERT_TRUE(WaitUntil([&] {
-    std::uint32_t sent = 0;
-    result = net::Send(p.end[1].Get(), "x", 1, &sent);
-    return result == net::kSocketError && net::LastSocketError() != net::kErrWouldBlock;
-  }));
+  ASSERT_TRUE(WaitFor(
+      [&] {
+        std::uint32_t sent = 0;
+        result = net::Send(p.end[1].Get(), "x", 1, &sent);
+        return result == net::kSocketError && net::LastSocketError() != net::kErrWouldBlock;
+      },
+      Ms(5000), "a send to the closed peer to fail"));
   const int code = net::LastSocketError();
   EXPECT_TRUE(code == net::kErrConnReset || code == net::kErrConnAborted) << code;
 }

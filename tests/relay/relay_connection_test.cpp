@@ -1,7 +1,7 @@
 // How a running relay takes, refuses and ends connections: the full table,
 // failing outbound sockets and connects, failing accepts, stalls in alerts,
 // send and receive failures.
-#include "test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 #include "platform/fault_injection.h"
 #include "relay/relay_worker.h"
@@ -235,7 +235,7 @@ TEST_F(RelayConnections, FailingWaitReportsAndEndsTheRelayWithEverySocketClosed)
   fault::Arm(rule);
   ASSERT_TRUE(Recorder().WaitForTexts(1));
   EXPECT_EQ(Recorder().Texts().at(0), Text("端口:", port, " 创建选择模型失败(10022)!"));
-  ASSERT_TRUE(WaitUntil([&] { return run->done.load(); }));
+  ASSERT_TRUE(WaitFor([&] { return run->done.load(); }, Ms(5000), "run->done.load()"));
   EXPECT_EQ(run->exitCode, 1u);
   EXPECT_EQ(State(12), RELAY_STOPPED);
   EXPECT_EQ(Count(12), 0);
@@ -331,7 +331,8 @@ TEST_F(RelayConnections, ClientResetEndsThePairWithoutHarm) {
     net::UniqueSocket client = ConnectTo(port);
     ASSERT_TRUE(backend.WaitAccepted(1));
     ASSERT_TRUE(backend.SendTo(0, Pattern(5000)));
-    ASSERT_TRUE(WaitUntil([&] { return !StaysQuiet(client.Get(), Ms(0)); }));
+    ASSERT_TRUE(WaitFor([&] { return !StaysQuiet(client.Get(), Ms(0)); }, Ms(5000),
+                        "!StaysQuiet(client.Get(), Ms(0))"));
   }  // closed with unread bytes: a reset
   EXPECT_TRUE(backend.WaitPeerClosed(0));
   EXPECT_TRUE(WaitCount(1, 0));

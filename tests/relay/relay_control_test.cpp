@@ -1,6 +1,6 @@
 // The start hand-over and the stop protocol between the starting thread and
 // the relays.
-#include "test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 #include "platform/fault_injection.h"
 
@@ -62,7 +62,8 @@ TEST_F(RelayControl, HundredTwentySevenRelaysEachGetTheirOwnParameters) {
     ASSERT_TRUE(backend.WaitAccepted(expected));
     ASSERT_EQ(backend.Accepted(), expected);
     for (int i = 0; i < backend.Accepted(); ++i) {
-      ASSERT_TRUE(WaitUntil([&] { return !backend.Received(i).empty(); }));
+      ASSERT_TRUE(WaitFor([&] { return !backend.Received(i).empty(); }, Ms(5000),
+                          "!backend.Received(i).empty()"));
       const int t = std::stoi(backend.Received(i));
       EXPECT_EQ(backend.LocalOf(i).addr, net::InetAddr(("127.0.0." + std::to_string(t)).c_str()));
       EXPECT_EQ(&backend, &backends[t % 3]);
@@ -78,7 +79,7 @@ TEST_F(RelayControl, HundredTwentySevenRelaysEachGetTheirOwnParameters) {
     for (int t = 1; t <= kMaxPairs; ++t)
       RequestStopLocked(Tables(), t);
   }
-  EXPECT_TRUE(WaitUntil(
+  EXPECT_TRUE(WaitFor(
       [&] {
         for (int t = 1; t <= kMaxPairs; ++t) {
           if (!IsStopped(t))
@@ -86,7 +87,7 @@ TEST_F(RelayControl, HundredTwentySevenRelaysEachGetTheirOwnParameters) {
         }
         return true;
       },
-      Ms(5000)));
+      Ms(5000), "every relay to stop"));
   for (int t = 1; t <= kMaxPairs; ++t)
     EXPECT_EQ(Count(t), 0) << t;
   for (int t = 1; t <= kMaxPairs; ++t)
@@ -101,7 +102,7 @@ TEST_F(RelayControl, StopRequestedRightAfterTheStartReturnsAlwaysReachesTheRelay
     ASSERT_TRUE(Start(6, port, 9));
     RequestStop(Tables(), 6);
     EXPECT_EQ(State(6), RELAY_STOP);
-    ASSERT_TRUE(WaitUntil([&] { return IsStopped(6); }, Ms(3000))) << round;
+    ASSERT_TRUE(WaitFor([&] { return IsStopped(6); }, Ms(3000), "IsStopped(6)")) << round;
     EXPECT_EQ(Count(6), 0);
     // Ended without ever listening.
     std::this_thread::sleep_for(Ms(150));
@@ -122,7 +123,7 @@ TEST_F(RelayControl, WaitStoppedDoesNotTakeAnAcknowledgedStartForAnEndedRelay) {
   std::this_thread::sleep_for(Ms(300));
   EXPECT_FALSE(*waited);
   RequestStop(Tables(), 7);
-  EXPECT_TRUE(WaitUntil([&] { return waited->load(); }, Ms(3000)));
+  EXPECT_TRUE(WaitFor([&] { return waited->load(); }, Ms(3000), "waited->load()"));
 }
 
 TEST_F(RelayControl, AThreadThatCannotStartLeavesTheSlotStopped) {
@@ -156,7 +157,7 @@ TEST_F(RelayControl, ARelayMovedToAnotherSlotReportsAndStopsThere) {
   EXPECT_EQ(Count(10), 0);
 
   RequestStop(Tables(), 3);
-  ASSERT_TRUE(WaitUntil([&] { return IsStopped(3); }));
+  ASSERT_TRUE(WaitFor([&] { return IsStopped(3); }, Ms(5000), "IsStopped(3)"));
   EXPECT_EQ(Count(3), 0);
   EXPECT_TRUE(WaitPeerClosed(second.Get()));
   m_started.clear();
@@ -176,7 +177,7 @@ TEST_F(RelayControl, StopRequestedDuringAnAlertTakesEffectAfterItIsDismissed) {
   std::this_thread::sleep_for(Ms(1300));
   EXPECT_EQ(State(11), RELAY_STOP);
   Recorder().Release();
-  EXPECT_TRUE(WaitUntil([&] { return IsStopped(11); }, Ms(2500)));
+  EXPECT_TRUE(WaitFor([&] { return IsStopped(11); }, Ms(2500), "IsStopped(11)"));
   EXPECT_EQ(Count(11), 0);
 }
 

@@ -14,9 +14,9 @@
 #include <thread>
 
 #include "relay/relay_control.h"
-#include "tests/relay/test_support.h"
-#include "tests/store/child_process.h"
-#include "tests/store/temp_dir.h"
+#include "tests/relay/relay_fixture.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx::test {
 namespace {
@@ -29,8 +29,8 @@ bool Exists(const fs::path& p) {
   return ::stat(p.c_str(), &st) == 0;  // needs no descriptor
 }
 
-bool WaitForFile(const fs::path& p, Ms limit = Ms(20000)) {
-  return WaitUntil([&] { return Exists(p); }, limit);
+::testing::AssertionResult WaitForFile(const fs::path& p, Ms limit = Ms(20000)) {
+  return WaitFor([&] { return Exists(p); }, limit, "the file " + p.string());
 }
 
 void Mark(const fs::path& p, const std::string& text = "") {
@@ -92,11 +92,12 @@ int ExhaustedRelayMain(const std::vector<std::string>& args) {
                            (texts.size() > alerts ? texts[alerts] : std::string("-")));
   WaitForFile(dir / "done", Ms(30000));
   tables->relayState[1] = RELAY_STOP;
-  WaitUntil([&] { return tables->relayState[1].load() == RELAY_STOPPED; });
+  WaitFor([&] { return tables->relayState[1].load() == RELAY_STOPPED; }, Ms(5000),
+          "tables->relayState[1].load() == RELAY_STOPPED");
   return 0;
 }
 
-const bool g_child = testing::RunIfChild("exhausted-relay", &ExhaustedRelayMain);
+const bool g_child = test::RunIfChild("exhausted-relay", &ExhaustedRelayMain);
 
 bool RoundTrip(net::Socket s, const std::string& text) {
   std::string echo;
@@ -106,11 +107,10 @@ bool RoundTrip(net::Socket s, const std::string& text) {
 TEST(RelayOutOfDescriptors, RestsItsListenerReportsOncePerSecondAndServesAgainAfter) {
   ASSERT_EQ(net::Startup(), 0);
   TestServer backend(TestServer::kEcho);
-  testing::TempDir dir;
+  test::TempDir dir;
   const std::uint16_t port = FreePort();
-  testing::ChildProcess relay(
-      "exhausted-relay",
-      {std::to_string(port), std::to_string(backend.Port()), dir.Path().string()});
+  test::ChildProcess relay("exhausted-relay", {std::to_string(port), std::to_string(backend.Port()),
+                                               dir.Path().string()});
   ASSERT_TRUE(WaitForFile(dir / "started"));
   net::UniqueSocket first = ConnectWhenListening(port);
   ASSERT_TRUE(first.Valid());

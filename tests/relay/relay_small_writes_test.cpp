@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "relay/connection_table.h"
-#include "tests/relay/test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 namespace vx::test {
 namespace {

@@ -1,5 +1,5 @@
 // Relay start-up and ending: the messages, the exit codes, the stopped state.
-#include "test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 #include "platform/fault_injection.h"
 #include "relay/relay_worker.h"
@@ -38,7 +38,7 @@ TEST_F(RelayStartup, PortInUseReportsThePortAndStopsOnlyAfterTheAlert) {
   EXPECT_FALSE(run->done);
 
   Recorder().Release();
-  ASSERT_TRUE(WaitUntil([&] { return run->done.load(); }));
+  ASSERT_TRUE(WaitFor([&] { return run->done.load(); }, Ms(5000), "run->done.load()"));
   EXPECT_EQ(run->exitCode, 0xFFFFFFFFu);
   EXPECT_EQ(State(2), RELAY_STOPPED);
   EXPECT_EQ(Recorder().Texts().size(), 1u);
@@ -56,14 +56,15 @@ TEST_F(RelayStartup, HighPortIsShownUnsigned) {
   ASSERT_TRUE(Start(3, 50000, 9));
   ASSERT_TRUE(Recorder().WaitForTexts(1));
   EXPECT_EQ(Recorder().Texts().at(0), "端口:50000 有另外一个程序在使用!");
-  EXPECT_TRUE(WaitUntil([&] { return IsStopped(3); }));
+  EXPECT_TRUE(WaitFor([&] { return IsStopped(3); }, Ms(5000), "IsStopped(3)"));
 }
 
 TEST_F(RelayStartup, IdleRelayStopsWithinAboutOneSecondAndClosesItsPort) {
   const std::uint16_t port = FreePort();
   ASSERT_TRUE(Start(4, port, 9));
   // Serving: the port accepts connections.
-  ASSERT_TRUE(WaitUntil([&] { return State(4) == RELAY_RUNNING; }));
+  ASSERT_TRUE(
+      WaitFor([&] { return State(4) == RELAY_RUNNING; }, Ms(5000), "State(4) == RELAY_RUNNING"));
   {
     net::UniqueSocket probe = ConnectWhenListening(port);
     ASSERT_TRUE(probe.Valid());
@@ -73,7 +74,7 @@ TEST_F(RelayStartup, IdleRelayStopsWithinAboutOneSecondAndClosesItsPort) {
   const auto t0 = std::chrono::steady_clock::now();
   RequestStop(Tables(), 4);
   EXPECT_EQ(State(4), RELAY_STOP);
-  ASSERT_TRUE(WaitUntil([&] { return IsStopped(4); }, Ms(3000)));
+  ASSERT_TRUE(WaitFor([&] { return IsStopped(4); }, Ms(3000), "IsStopped(4)"));
   const auto took = std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - t0);
   EXPECT_LT(took.count(), 2000);
   EXPECT_EQ(Count(4), 0);
@@ -138,7 +139,7 @@ TEST_P(RelayStartupFailure, ReportsThenStopsWithExitCodeMinusOne) {
     EXPECT_NE(State(13), RELAY_STOPPED);
     Recorder().Release();
   }
-  ASSERT_TRUE(WaitUntil([&] { return run->done.load(); }));
+  ASSERT_TRUE(WaitFor([&] { return run->done.load(); }, Ms(5000), "run->done.load()"));
   EXPECT_EQ(run->exitCode, kRelayStartupFailed);
   EXPECT_EQ(State(13), RELAY_STOPPED);
   EXPECT_EQ(Count(13), 0);

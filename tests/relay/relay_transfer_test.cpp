@@ -1,6 +1,6 @@
 // Bytes through a running relay: intact, in order, both directions, and the
 // way connections end.
-#include "test_support.h"
+#include "tests/relay/relay_fixture.h"
 
 namespace vx::test {
 namespace {

@@ -20,14 +20,14 @@
 #include "serve/stop_signal.h"
 #include "store/mapping_store.h"
 #include "tests/serve/setting_text.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
@@ -79,7 +79,7 @@ TEST(ServeLogFile, RotatesBySizeKeepingThreeOldFilesAndEveryRecentLineInOrder) {
   }
   EXPECT_EQ(RotatingLogFile::OldFile(path, 2), dir / "vexhold-serve.2.log");
   EXPECT_FALSE(std::filesystem::exists(RotatingLogFile::OldFile(path, 4)));
-  EXPECT_EQ(testing::CountEntries(dir.Path()), 4);
+  EXPECT_EQ(test::CountEntries(dir.Path()), 4);
   // Oldest first: .3, .2, .1, then the current file; the lines must run on
   // without a gap and end with the last one written.
   std::vector<int> numbers;

@@ -18,21 +18,13 @@
 #include <map>
 #include <sstream>
 
-#include "tests/serve/serve_process.h"
+#include "tests/serve/client.h"
 
 namespace vx::test {
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-sockaddr_in LoopbackPort(std::uint16_t port) {
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  a.sin_port = htons(port);
-  return a;
-}
 
 void Message(int conn, int round, char out[16]) {
   std::snprintf(out, 16, "c%07dr%06d", conn, round);
@@ -58,7 +50,7 @@ long RaiseOwnFileLimit() {
 
 EpollEcho::EpollEcho() {
   m_listener = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
-  sockaddr_in a = LoopbackPort(0);
+  sockaddr_in a = LoopbackAddress(0);
   ::bind(m_listener, reinterpret_cast<sockaddr*>(&a), sizeof a);
   ::listen(m_listener, 4096);
   socklen_t len = sizeof a;
@@ -168,7 +160,7 @@ int HeldClients::Open(std::uint16_t port, int n, int timeoutMs, int inFlight) {
         next = n;  // out of descriptors here: the test says how many it got
         break;
       }
-      sockaddr_in a = LoopbackPort(port);
+      sockaddr_in a = LoopbackAddress(port);
       ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a);
       Setup s{fd, next++, 0, {}, {}, false};
       Message(s.index, 0, s.want);
@@ -252,108 +244,6 @@ int HeldClients::EchoAll(int timeoutMs) {
   }
   ::close(ep);
   return ok;
-}
-
-// --- ServeChild ---
-
-ServeChild::ServeChild(const std::vector<std::string>& args, const std::filesystem::path& errFile,
-                       long fileLimit, int stderrFd)
-    : m_err(errFile) {
-  std::vector<std::string> argv_s{VEXHOLD_SERVE_BINARY};
-  argv_s.insert(argv_s.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& a : argv_s)
-    argv.push_back(&a[0]);
-  argv.push_back(nullptr);
-  std::string err = errFile.string();
-  m_pid = ::fork();
-  if (m_pid == 0) {
-    int e = stderrFd >= 0 ? stderrFd : ::open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    int out = ::open("/dev/null", O_WRONLY);
-    ::dup2(out, 1);
-    ::dup2(e, 2);
-    // Nothing else of the test's leaks into the child's descriptor count.
-    if (::close_range(3, ~0u, 0) != 0) {
-      for (int fd = 3; fd < 65536; ++fd)
-        ::close(fd);
-    }
-    if (fileLimit > 0) {
-      rlimit lim{static_cast<rlim_t>(fileLimit), static_cast<rlim_t>(fileLimit)};
-      ::setrlimit(RLIMIT_NOFILE, &lim);
-    }
-    sigset_t none;
-    sigemptyset(&none);
-    ::sigprocmask(SIG_SETMASK, &none, nullptr);
-    ::execv(argv[0], argv.data());
-    ::_exit(127);
-  }
-}
-
-ServeChild::~ServeChild() {
-  if (m_pid > 0 && !m_exited) {
-    ::kill(m_pid, SIGKILL);
-    ::waitpid(m_pid, nullptr, 0);
-  }
-}
-
-void ServeChild::Signal(int sig) {
-  ::kill(m_pid, sig);
-}
-
-int ServeChild::WaitExit(int timeoutMs) {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (true) {
-    int status = 0;
-    if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-      m_exited = true;
-      if (WIFEXITED(status))
-        return WEXITSTATUS(status);
-      return WIFSIGNALED(status) ? 128 + WTERMSIG(status) : -2;
-    }
-    if (Clock::now() > deadline)
-      return -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-}
-
-double ServeChild::CpuSeconds() const {
-  std::ifstream f("/proc/" + std::to_string(m_pid) + "/stat");
-  std::string stat((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
-  std::size_t close = stat.rfind(')');
-  if (close == std::string::npos)
-    return 0;
-  std::istringstream rest(stat.substr(close + 2));
-  std::string field;
-  double ticks = 0;
-  for (int i = 3; i <= 15 && rest >> field; ++i) {
-    if (i == 14 || i == 15)
-      ticks += std::stod(field);  // utime, stime
-  }
-  return ticks / static_cast<double>(::sysconf(_SC_CLK_TCK));
-}
-
-long ServeChild::RssKiB() const {
-  std::ifstream f("/proc/" + std::to_string(m_pid) + "/status");
-  std::string line;
-  while (std::getline(f, line)) {
-    if (line.rfind("VmRSS:", 0) == 0)
-      return std::stol(line.substr(6));
-  }
-  return 0;
-}
-
-std::string ServeChild::Stderr() const {
-  return ReadFile(m_err);
-}
-
-bool ServeChild::WaitForLog(const std::string& text, int timeoutMs, int times) const {
-  auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
-  while (CountOf(Stderr(), text) < static_cast<std::size_t>(times)) {
-    if (Clock::now() > deadline)
-      return false;
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
-  return true;
 }
 
 }  // namespace vx::test

@@ -1,6 +1,6 @@
 // Test helpers for load on loopback (POSIX): an epoll echo backend that holds
-// thousands of connections, a driver that opens and holds as many clients,
-// and vexhold-serve as a child with a descriptor limit or a chosen stderr.
+// thousands of connections, and a driver that opens and holds as many
+// clients.
 #pragma once
 
 #include <sys/types.h>
@@ -47,27 +47,6 @@ class HeldClients {
  private:
   std::vector<int> m_fds;
   int m_round = 0;
-};
-
-// vexhold-serve as a child: stderr to a file, or to a descriptor the test
-// holds; optionally under a descriptor limit (soft and hard).
-class ServeChild {
- public:
-  ServeChild(const std::vector<std::string>& args, const std::filesystem::path& errFile,
-             long fileLimit = 0, int stderrFd = -1);
-  ~ServeChild();
-  pid_t Pid() const { return m_pid; }
-  void Signal(int sig);
-  int WaitExit(int timeoutMs);  // as ServeProcess::WaitExit
-  double CpuSeconds() const;    // user + system so far
-  long RssKiB() const;
-  std::string Stderr() const;
-  bool WaitForLog(const std::string& text, int timeoutMs, int times = 1) const;
-
- private:
-  pid_t m_pid = -1;
-  bool m_exited = false;
-  std::filesystem::path m_err;
 };
 
 }  // namespace vx::test

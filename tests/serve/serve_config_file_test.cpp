@@ -6,7 +6,7 @@
 #include "serve/pair_config.h"
 #include "store/io_status.h"
 #include "store/mapping_store.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
@@ -14,11 +14,11 @@ namespace {
 // Refused at start-up and on a reload alike: no pair runs, the reason names
 // the size, and nothing (not even the first-start creation) rewrites it.
 TEST(ServeConfigRead, AFileAboveTheSizeLimitIsRefusedWithItsSizeAndNeverRewritten) {
-  testing::TempDir dir;
+  test::TempDir dir;
   const auto path = dir / "setting.ini";
   const std::string file = "[Num]\nNumber=1\n[1]\nCport=8080\nIP=127.0.0.1\nSport=80\n" +
                            std::string(2 * ini::kMaxProfileBytes, ';');
-  testing::WriteBytes(path, file);
+  test::WriteBytes(path, file);
   MappingStore store(path);
   for (bool start : {true, false}) {
     ServeConfig c = ReadServeConfig(store, start);
@@ -32,7 +32,7 @@ TEST(ServeConfigRead, AFileAboveTheSizeLimitIsRefusedWithItsSizeAndNeverRewritte
     }
     EXPECT_TRUE(named) << "start " << start;
   }
-  EXPECT_EQ(testing::ReadBytes(path), file);
+  EXPECT_EQ(test::ReadBytes(path), file);
 }
 
 }  // namespace

@@ -15,7 +15,7 @@
 #include <chrono>
 #include <thread>
 
-#include "tests/serve/loopback.h"
+#include "tests/serve/client.h"
 #include "tests/serve/many_connections.h"
 #include "tests/serve/serve_process.h"
 
@@ -62,8 +62,8 @@ TEST(ServeScale, ThousandsOfConnectionsAreServedWithSmallMemoryAndNoIdleWork) {
   EpollEcho backend;
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
-  ServeChild serve(Args(dir, {"--quiet", "--max-connections", "10000"}), dir.Path() / "err.log");
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
+  ServeProcess serve(Args(dir, {"--quiet", "--max-connections", "10000"}), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   long rssBefore = serve.RssKiB();
 
@@ -100,10 +100,10 @@ TEST(ServeDescriptors, OutOfDescriptorsItNeitherSpinsNorFloodsTheLogAndRecovers)
   EchoBackend backend;
   TempDir dir;
   std::uint16_t ports[3] = {FreePort(), FreePort(), FreePort()};
-  WriteFile(dir.Path() / "setting.ini",
-            Ini({To(ports[0], backend.Port()), To(ports[1], backend.Port()),
-                 To(ports[2], backend.Port())}));
-  ServeChild serve(Args(dir, {"--quiet"}), dir.Path() / "err.log", 64);
+  SaveReplacing(dir.Path() / "setting.ini",
+                Ini({To(ports[0], backend.Port()), To(ports[1], backend.Port()),
+                     To(ports[2], backend.Port())}));
+  ServeProcess serve(Args(dir, {"--quiet"}), dir.Path(), {64});
   ASSERT_TRUE(serve.WaitForLog(Running(3), kStartMs)) << serve.Stderr();
 
   // 40 clients want 80 descriptors; the relay has about 50 left.
@@ -148,8 +148,8 @@ TEST(ServeDescriptors, ListenersThatTakeEveryDescriptorLeaveNoSpinAndTheRestStil
     ports.push_back(FreePort());
     sections.push_back(To(ports.back(), backend.Port()));
   }
-  WriteFile(dir.Path() / "setting.ini", Ini(sections));
-  ServeChild serve(Args(dir, {"--quiet"}), dir.Path() / "err.log", 64);
+  SaveReplacing(dir.Path() / "setting.ini", Ini(sections));
+  ServeProcess serve(Args(dir, {"--quiet"}), dir.Path(), {64});
   ASSERT_TRUE(serve.WaitForLog("正在运行 ", kStartMs)) << serve.Stderr();
   EXPECT_NE(serve.Stderr().find("创建Socket失败(10024)!"), std::string::npos) << serve.Stderr();
   Client waiting;
@@ -214,9 +214,9 @@ TEST(ServeLog, AStalledLogNeverHoldsTheRelaysOrTheStop) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
   StalledPipe pipe;
-  ServeChild serve(Args(dir), dir.Path() / "unused", 0, pipe.WriteEnd());
+  ServeProcess serve(Args(dir), dir.Path(), {0, pipe.WriteEnd()});
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_TRUE(FillLog(port, pipe));
   Client c;
@@ -232,9 +232,9 @@ TEST(ServeLog, ASecondStopSignalWhileTheLogIsStalledEndsAtOnce) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
   StalledPipe pipe;
-  ServeChild serve(Args(dir), dir.Path() / "unused", 0, pipe.WriteEnd());
+  ServeProcess serve(Args(dir), dir.Path(), {0, pipe.WriteEnd()});
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
   ASSERT_TRUE(FillLog(port, pipe));
   serve.Signal(SIGTERM);
@@ -280,7 +280,7 @@ TEST(ServeStop, AStopIsNeverHeldByAPendingConnect) {
   ASSERT_TRUE(silent.Drops()) << "the full accept queue still answers SYNs";
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(port, silent.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(port, silent.Port())}));
   ServeProcess serve(Args(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   Client c;
@@ -297,13 +297,14 @@ TEST(ServeReload, AStopSignalDuringAReloadIsAnOrdinaryStop) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t stuck = FreePort(), kept = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(stuck, silent.Port()), To(kept, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini",
+                Ini({To(stuck, silent.Port()), To(kept, backend.Port())}));
   ServeProcess serve(Args(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(2), kStartMs)) << serve.Stderr();
   Client pending;
   ASSERT_TRUE(pending.Connect(stuck));  // its connect waits on the silent remote
   std::this_thread::sleep_for(std::chrono::milliseconds(300));
-  WriteFile(dir.Path() / "setting.ini", Ini({To(kept, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(kept, backend.Port())}));
   serve.Signal(SIGHUP);
   std::this_thread::sleep_for(std::chrono::milliseconds(50));
   serve.Signal(SIGTERM);
@@ -318,14 +319,14 @@ TEST_P(ServeBadCount, AReloadReadingAnInvalidCountKeepsWhatRunsAndSaysSo) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
   ServeProcess serve(Args(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   Client c;
   ASSERT_TRUE(c.Connect(port));
   ASSERT_TRUE(c.Echo("before"));
-  WriteFile(dir.Path() / "setting.ini", "[Num]\r\nNumber=" + std::string(GetParam()) +
-                                            "\r\n[1]\r\n" + To(port, backend.Port()));
+  SaveReplacing(dir.Path() / "setting.ini", "[Num]\r\nNumber=" + std::string(GetParam()) +
+                                                "\r\n[1]\r\n" + To(port, backend.Port()));
   serve.Signal(SIGHUP);
   ASSERT_TRUE(serve.WaitForLog("文件不可用, 保留正在运行的映射", kStartMs)) << serve.Stderr();
   EXPECT_NE(serve.Stderr().find("Number 值 \"" + std::string(GetParam()) + "\" 无效"),
@@ -345,7 +346,7 @@ TEST(ServeReload, ReloadsWhileTrafficFlowsLoseNotAByteOnAnUnchangedPair) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t kept = FreePort(), other = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(kept, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(kept, backend.Port())}));
   ServeProcess serve(Args(dir, {"--quiet"}), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   Client c;
@@ -359,10 +360,10 @@ TEST(ServeReload, ReloadsWhileTrafficFlowsLoseNotAByteOnAnUnchangedPair) {
   for (int r = 0; r < 6; ++r) {
     // Moved to another section, with another pair coming and going beside it.
     if (r % 2 == 0)
-      WriteFile(dir.Path() / "setting.ini",
-                Ini({To(other, backend.Port()), To(kept, backend.Port())}));
+      SaveReplacing(dir.Path() / "setting.ini",
+                    Ini({To(other, backend.Port()), To(kept, backend.Port())}));
     else
-      WriteFile(dir.Path() / "setting.ini", Ini({To(kept, backend.Port())}));
+      SaveReplacing(dir.Path() / "setting.ini", Ini({To(kept, backend.Port())}));
     serve.Signal(SIGHUP);
     ASSERT_TRUE(serve.WaitForLog("重新读取完成: 保留 1 个", kStartMs, r + 1)) << serve.Stderr();
   }
@@ -380,9 +381,9 @@ TEST(ServeLog, FileValuesReachTheLogCutShortWithControlBytesEscaped) {
   // Well past any real value, yet inside the file-size limit.
   std::string hugePort = "\x1b[2J" + std::string(900000, '9');
   std::string evilHost = "evil\x1b]0;owned\x07host";
-  WriteFile(dir.Path() / "setting.ini",
-            Ini({"Cport=" + hugePort + "\r\nIP=127.0.0.1\r\nSport=80\r\n",
-                 Section(port, evilHost, 80), Section(port, "127.0.0.1", backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini",
+                Ini({"Cport=" + hugePort + "\r\nIP=127.0.0.1\r\nSport=80\r\n",
+                     Section(port, evilHost, 80), Section(port, "127.0.0.1", backend.Port())}));
   ServeProcess serve(Args(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   std::string err = serve.Stderr();
@@ -406,7 +407,7 @@ TEST(ServeFigures, FiguresOnRequestAtIntervalsAndAtTheStop) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", Ini({To(port, backend.Port())}));
   ServeProcess serve(Args(dir, {"--stats-interval", "1"}), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   Client a, b;

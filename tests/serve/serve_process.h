@@ -1,54 +1,28 @@
-// vexhold-serve run as a child process (POSIX), its stderr captured in a file.
+// vexhold-serve run as a child process (POSIX), its output captured in files.
 #pragma once
-
-#include <sys/types.h>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "tests/support/bytes.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
+
 namespace vx::test {
 
-class ServeProcess {
+class ServeProcess : public ProgramProcess {
  public:
-  // Starts the binary with `args`; stdout and stderr go to files in `logDir`.
-  ServeProcess(const std::vector<std::string>& args, const std::filesystem::path& logDir);
-  ~ServeProcess();  // kills the child if it still runs
-  ServeProcess(const ServeProcess&) = delete;
-  ServeProcess& operator=(const ServeProcess&) = delete;
-
-  void Signal(int sig);
-  // The exit code, -1 on time-out (the child then still runs), or 128 + n if
-  // it died of signal n.
-  int WaitExit(int timeoutMs);
-  std::string Stderr() const;
-  std::string Stdout() const;
-  // Waits until stderr contains `text` `times` times.
-  bool WaitForLog(const std::string& text, int timeoutMs, int times = 1) const;
-
- private:
-  pid_t m_pid = -1;
-  bool m_exited = false;
-  std::filesystem::path m_out, m_err;
+  ServeProcess(const std::vector<std::string>& args, const std::filesystem::path& logDir,
+               ProgramOptions options = {})
+      : ProgramProcess(VEXHOLD_SERVE_BINARY, args, logDir, options) {}
 };
 
 // Runs the binary to completion (bounded) and returns its exit code.
 int RunToExit(const std::vector<std::string>& args, const std::filesystem::path& logDir,
               std::string* out, std::string* err, int timeoutMs = 10000);
 
-// A fresh, empty directory, removed with its contents on destruction.
-class TempDir {
- public:
-  TempDir();
-  ~TempDir();
-  const std::filesystem::path& Path() const { return m_path; }
-
- private:
-  std::filesystem::path m_path;
-};
-
-void WriteFile(const std::filesystem::path& path, const std::string& text);
-std::string ReadFile(const std::filesystem::path& path);
-std::size_t CountOf(const std::string& haystack, const std::string& needle);
+// Replaces the file in one step, as an editor saving it would.
+void SaveReplacing(const std::filesystem::path& path, const std::string& text);
 
 }  // namespace vx::test

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "store/mapping_store.h"
-#include "tests/serve/loopback.h"
+#include "tests/serve/client.h"
 #include "tests/serve/serve_process.h"
 #include "tests/serve/setting_text.h"
 
@@ -59,7 +59,7 @@ TEST(ServeFile, MissingFileIsCreatedAsOnTheFirstGuiStartAndNothingRuns) {
   std::string err;
   EXPECT_EQ(RunToExit(DirArgs(dir), dir.Path(), nullptr, &err), 2);
   MappingStore(reference.Path() / "setting.ini").CreateMappingFile();
-  EXPECT_EQ(ReadFile(dir.Path() / "setting.ini"), ReadFile(reference.Path() / "setting.ini"));
+  EXPECT_EQ(ReadBytes(dir.Path() / "setting.ini"), ReadBytes(reference.Path() / "setting.ini"));
   EXPECT_NE(err.find("已创建"), std::string::npos);
   EXPECT_NE(err.find("没有能运行的映射, 退出"), std::string::npos);
 }
@@ -87,14 +87,14 @@ TEST(ServeFile, BadPairsAreNamedBySectionAndTheGoodPairStillRuns) {
   TempDir dir;
   std::uint16_t good = FreePort();
   std::string be = std::to_string(backend.Port());
-  WriteFile(dir.Path() / "setting.ini", IniText({{"0", "127.0.0.1", be},
-                                                 {"70000", "127.0.0.1", be},
-                                                 {"8o8o", "127.0.0.1", be},
-                                                 {"10001", "1.2.3", be},
-                                                 {"10002", "300.1.1.1", be},
-                                                 {"10003", "127.0.0.1", "0"},
-                                                 To(good, backend.Port()),
-                                                 {std::to_string(good), "127.0.0.1", "9"}}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({{"0", "127.0.0.1", be},
+                                                     {"70000", "127.0.0.1", be},
+                                                     {"8o8o", "127.0.0.1", be},
+                                                     {"10001", "1.2.3", be},
+                                                     {"10002", "300.1.1.1", be},
+                                                     {"10003", "127.0.0.1", "0"},
+                                                     To(good, backend.Port()),
+                                                     {std::to_string(good), "127.0.0.1", "9"}}));
   ServeProcess serve(DirArgs(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   std::string err = serve.Stderr();
@@ -122,7 +122,8 @@ TEST_P(ServeStop, ServesTrafficThenStopsEveryRelayClosingOpenConnections) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t p1 = FreePort(), p2 = FreePort();
-  WriteFile(dir.Path() / "setting.ini", IniText({To(p1, backend.Port()), To(p2, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini",
+                IniText({To(p1, backend.Port()), To(p2, backend.Port())}));
   ServeProcess serve(DirArgs(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(2), kStartMs)) << serve.Stderr();
 
@@ -153,8 +154,8 @@ TEST(ServeReload, KeepsUnchangedPairsRestartsChangedOnesAndStopsRemovedOnes) {
   EchoBackend b1, b2;
   TempDir dir;
   std::uint16_t pa = FreePort(), pb = FreePort(), pc = FreePort(), pd = FreePort();
-  WriteFile(dir.Path() / "setting.ini",
-            IniText({To(pa, b1.Port()), To(pb, b1.Port()), To(pc, b1.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini",
+                IniText({To(pa, b1.Port()), To(pb, b1.Port()), To(pc, b1.Port())}));
   ServeProcess serve(DirArgs(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(3), kStartMs)) << serve.Stderr();
   Client ca, cb, cc;
@@ -166,8 +167,8 @@ TEST(ServeReload, KeepsUnchangedPairsRestartsChangedOnesAndStopsRemovedOnes) {
   ASSERT_TRUE(cc.Echo(Pattern(20000, 6)));
 
   // A moves from section 1 to 2 unchanged; B points elsewhere; C goes; D comes.
-  WriteFile(dir.Path() / "setting.ini",
-            IniText({To(pb, b2.Port()), To(pa, b1.Port()), To(pd, b1.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini",
+                IniText({To(pb, b2.Port()), To(pa, b1.Port()), To(pd, b1.Port())}));
   serve.Signal(SIGHUP);
   ASSERT_TRUE(serve.WaitForLog("重新读取完成: 保留 1 个, 停止 2 个, 启动 2 个映射", kStopMs))
       << serve.Stderr();
@@ -226,8 +227,8 @@ TEST(ServeRun, PortInUseIsReportedTheOthersRunAndAReloadRetriesIt) {
   std::uint16_t busy = FreePort(), free = FreePort();
   PortHolder holder(busy);
   ASSERT_TRUE(holder.Ok());
-  WriteFile(dir.Path() / "setting.ini",
-            IniText({To(busy, backend.Port()), To(free, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini",
+                IniText({To(busy, backend.Port()), To(free, backend.Port())}));
   ServeProcess serve(DirArgs(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   EXPECT_NE(serve.Stderr().find("端口:" + std::to_string(busy) + " 有另外一个程序在使用!"),
@@ -252,7 +253,7 @@ TEST(ServeRun, EveryPortInUseMeansNothingStarted) {
   std::uint16_t busy = FreePort();
   PortHolder holder(busy);
   ASSERT_TRUE(holder.Ok());
-  WriteFile(dir.Path() / "setting.ini", IniText({To(busy, 9)}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({To(busy, 9)}));
   std::string err;
   EXPECT_EQ(RunToExit(DirArgs(dir), dir.Path(), nullptr, &err), 2);
   EXPECT_NE(err.find("端口:" + std::to_string(busy) + " 有另外一个程序在使用!"), std::string::npos);
@@ -262,7 +263,7 @@ TEST(ServeRun, EveryPortInUseMeansNothingStarted) {
 TEST(ServeRun, QuietLeavesOutConnectionLinesButKeepsRelayMessages) {
   TempDir dir;
   std::uint16_t port = FreePort(), refused = FreePort();
-  WriteFile(dir.Path() / "setting.ini", IniText({To(port, refused)}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({To(port, refused)}));
   std::vector<std::string> args = DirArgs(dir);
   args.push_back("--quiet");
   ServeProcess serve(args, dir.Path());
@@ -284,7 +285,7 @@ TEST(ServeRun, ConnectionOpensAndClosesAreLoggedWithThePeerAddress) {
   EchoBackend backend;
   TempDir dir;
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", IniText({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({To(port, backend.Port())}));
   ServeProcess serve(DirArgs(dir), dir.Path());
   ASSERT_TRUE(serve.WaitForLog(Running(1), kStartMs)) << serve.Stderr();
   Client c;

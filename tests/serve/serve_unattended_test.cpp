@@ -17,7 +17,7 @@
 #include <thread>
 
 #include "store/mapping_store.h"
-#include "tests/serve/loopback.h"
+#include "tests/serve/client.h"
 #include "tests/serve/notify_listener.h"
 #include "tests/serve/serve_process.h"
 #include "tests/serve/setting_text.h"
@@ -46,7 +46,7 @@ TEST_P(ServeNotify, ReadyOnceListeningReloadingAroundAReloadStoppingOnStop) {
   NotifyListener manager(dir.Path() / "notify", GetParam());
   ASSERT_TRUE(manager.Ok());
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", IniText({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({To(port, backend.Port())}));
   ScopedEnv env({{"NOTIFY_SOCKET", manager.Address()}});
   ServeProcess serve({"--dir", dir.Path().string()}, dir.Path());
 
@@ -126,11 +126,11 @@ TEST(ServeJournal, OnTheJournalsStreamLinesCarryPrioritiesAndNoTimestamps) {
   a.sin_port = htons(port);
   ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr*>(&a), sizeof a), 0);
   ASSERT_EQ(::listen(holder, 5), 0);
-  WriteFile(dir.Path() / "setting.ini", IniText({{"0", "127.0.0.1", "80"}, To(port, 9)}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({{"0", "127.0.0.1", "80"}, To(port, 9)}));
   std::vector<std::string> args{"--dir", dir.Path().string()};
 
   EXPECT_EQ(RunWithStderr(args, dir.Path() / "journal.err", ""), 2);
-  std::string err = ReadFile(dir.Path() / "journal.err");
+  std::string err = ReadBytes(dir.Path() / "journal.err");
   EXPECT_NE(err.find("<5>vexhold-serve " VEXHOLD_VERSION " 启动"), std::string::npos) << err;
   EXPECT_NE(err.find("<4>第 1 节: 本地端口 Cport \"0\" 无效"), std::string::npos) << err;
   EXPECT_NE(err.find("<3>端口:" + std::to_string(port) + " 有另外一个程序在使用!"),
@@ -145,7 +145,7 @@ TEST(ServeJournal, OnTheJournalsStreamLinesCarryPrioritiesAndNoTimestamps) {
   // JOURNAL_STREAM left over from a parent whose stderr was the journal:
   // this stderr is something else, so lines keep their timestamps.
   EXPECT_EQ(RunWithStderr(args, dir.Path() / "other.err", "1:1"), 2);
-  std::string other = ReadFile(dir.Path() / "other.err");
+  std::string other = ReadBytes(dir.Path() / "other.err");
   EXPECT_EQ(other.find("<"), std::string::npos) << other;
   EXPECT_TRUE(std::regex_search(
       other, std::regex("^\\d{4}-\\d{2}-\\d{2} \\d{2}:\\d{2}:\\d{2}\\.\\d{3} vexhold-serve")))
@@ -159,7 +159,7 @@ TEST(ServeWatch, AWindowSaveIsPickedUpAndHalfWrittenOrMissingFilesStopNothing) {
   NotifyListener manager(dir.Path() / "notify", false);
   auto ini = dir.Path() / "setting.ini";
   std::uint16_t pa = FreePort(), pb = FreePort();
-  WriteFile(ini, IniText({To(pa, backend.Port())}));
+  SaveReplacing(ini, IniText({To(pa, backend.Port())}));
   ScopedEnv env({{"NOTIFY_SOCKET", manager.Address()}});
   ServeProcess serve({"--dir", dir.Path().string(), "--watch"}, dir.Path());
   std::string m;
@@ -190,10 +190,10 @@ TEST(ServeWatch, AWindowSaveIsPickedUpAndHalfWrittenOrMissingFilesStopNothing) {
   EXPECT_TRUE(ca.Echo(Pattern(20000, 3))) << "an unchanged pair keeps its connections";
 
   // Half-written: the count names a third pair that is not there yet.
-  std::string text = ReadFile(ini);
+  std::string text = ReadBytes(ini);
   std::string half = text;
   half.replace(half.find("Number=2"), 8, "Number=3");
-  WriteFile(ini, half);
+  SaveReplacing(ini, half);
   std::this_thread::sleep_for(1500ms);
   // Missing for a while.
   std::filesystem::remove(ini);
@@ -205,7 +205,7 @@ TEST(ServeWatch, AWindowSaveIsPickedUpAndHalfWrittenOrMissingFilesStopNothing) {
   EXPECT_TRUE(cb.Echo(Pattern(5000, 5)));
 
   // Back with only the first pair: the second stops.
-  WriteFile(ini, IniText({To(pa, backend.Port())}));
+  SaveReplacing(ini, IniText({To(pa, backend.Port())}));
   ASSERT_TRUE(serve.WaitForLog("保留 1 个, 停止 1 个, 启动 0 个映射", kStopMs)) << serve.Stderr();
   EXPECT_TRUE(cb.SeesClose(2000));
   EXPECT_TRUE(ca.Echo(Pattern(5000, 6)));
@@ -226,7 +226,7 @@ TEST(ServeWatch, WithNothingToRunItWaitsForTheFileInsteadOfExiting) {
       << serve.Stderr();
   EXPECT_EQ(serve.WaitExit(300), -1) << "must keep running";
   std::uint16_t port = FreePort();
-  WriteFile(dir.Path() / "setting.ini", IniText({To(port, backend.Port())}));
+  SaveReplacing(dir.Path() / "setting.ini", IniText({To(port, backend.Port())}));
   ASSERT_TRUE(serve.WaitForLog("启动 1 个映射", kStopMs)) << serve.Stderr();
   Client c;
   ASSERT_TRUE(c.Connect(port));

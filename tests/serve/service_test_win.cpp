@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "serve/service.h"
-#include "tests/relay/test_support.h"
+#include "tests/relay/relay_fixture.h"
 #include "tests/serve/setting_text.h"
-#include "tests/serve/win_child.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx::test {
 namespace {
@@ -24,11 +24,11 @@ using Clock = std::chrono::steady_clock;
 const std::wstring kExe = WindowsPath(VEXHOLD_SERVE_BINARY);
 
 std::string Slurp(const std::filesystem::path& p) {
-  return testing::ReadBytes(p);
+  return test::ReadBytes(p);
 }
 
 void Spit(const std::filesystem::path& p, const std::string& text) {
-  testing::WriteBytes(p, text);
+  test::WriteBytes(p, text);
 }
 
 // vexhold-serve.exe with arguments, run to its end.
@@ -140,7 +140,7 @@ bool Echoes(net::Socket s, unsigned seed) {
 
 TEST(WindowsService, InstallStartRelayReloadByParamChangeLogRotationStopUninstall) {
   TestServer backend(TestServer::kEcho);
-  ScratchDir dir;
+  TempDir dir;
   std::uint16_t pa = FreePort(), pb = FreePort();
   Spit(dir.Path() / "setting.ini", IniText({To(pa, backend.Port())}));
   // A full log file and three old ones: the service's first line rotates them.
@@ -259,7 +259,7 @@ TEST(WindowsService, InstallStartRelayReloadByParamChangeLogRotationStopUninstal
 
 TEST(WindowsService, NothingToRunFailsTheStartUnlessItWatchesTheFile) {
   TestServer backend(TestServer::kEcho);
-  ScratchDir dir;
+  TempDir dir;
   auto log = dir.Path() / "vexhold-serve.log";
   {
     InstalledService service(UniqueName("empty"), {"--dir", dir.Path().string()});
@@ -289,7 +289,7 @@ TEST(WindowsService, NothingToRunFailsTheStartUnlessItWatchesTheFile) {
 }
 
 TEST(WindowsService, AStopWithAConnectPendingEndsCleanlyWithinThreeSeconds) {
-  ScratchDir dir;
+  TempDir dir;
   // A remote whose accept queue is full: its SYNs are dropped, and the
   // relay's connect waits through the retries while the stop comes.
   std::uint16_t full = FreePort(), port = FreePort();

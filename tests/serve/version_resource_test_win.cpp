@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "serve/service.h"
-#include "tests/serve/win_child.h"
+#include "tests/support/child_process.h"
 
 namespace vx::test {
 namespace {

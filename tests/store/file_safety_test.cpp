@@ -11,23 +11,23 @@
 
 #include "store/ini_file_io.h"
 #include "store/mapping_store.h"
-#include "tests/store/restricted_process.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/restricted_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::ChildOutcome;
-using testing::ReadBytes;
-using testing::RunWithoutPrivileges;
-using testing::TempDir;
-using testing::WriteBytes;
+using test::ChildOutcome;
+using test::ReadBytes;
+using test::RunWithoutPrivileges;
+using test::TempDir;
+using test::WriteBytes;
 
 // Files in the directory besides the writers' lock file: catches stray
 // temporary files.
 int CountEntries(const fs::path& dir) {
-  int n = testing::CountEntries(dir);
+  int n = test::CountEntries(dir);
   for (const fs::directory_entry& e : fs::directory_iterator(dir)) {
     n -= e.path().extension() == ".lock" ? 1 : 0;
   }
@@ -109,7 +109,7 @@ TEST(FileSafety, WriteFailingPartWayKeepsTheOldFileWhole) {
   std::string bigger = kStored + "[2]\r\nIP=" + std::string(4000, '1') + "\r\n";
 
   bool replaced = true;
-  EXPECT_TRUE(testing::WithFileSizeLimit(1024, [&] {
+  EXPECT_TRUE(test::WithFileSizeLimit(1024, [&] {
     replaced = ini::ReplaceWholeFile(path, bigger).Ok();
     MappingStore(path).WriteMappingEntry(2, {"1", std::string(2000, '2'), "3"});
     return true;

@@ -5,13 +5,13 @@
 #include <string>
 
 #include "store/mapping_store.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
-using testing::TempDir;
+using test::TempDir;
 
 class CurrentDirectory {
  public:

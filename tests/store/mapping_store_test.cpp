@@ -2,14 +2,14 @@
 
 #include <gtest/gtest.h>
 
-#include "tests/store/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
 
 class MappingStoreTest : public ::testing::Test {
  protected:

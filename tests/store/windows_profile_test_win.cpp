@@ -10,14 +10,14 @@
 #include "store/ini_document.h"
 #include "store/mapping_store.h"
 #include "store/profile_int.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
 
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
 
 std::string WindowsString(const std::string& path, const char* section, const char* key) {
   char buffer[20000] = {};

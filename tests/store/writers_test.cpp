@@ -16,18 +16,18 @@
 #include "store/ini_file_io.h"
 #include "store/mapping_store.h"
 #include "store/profile_file.h"
-#include "tests/store/child_process.h"
-#include "tests/store/temp_dir.h"
+#include "tests/support/child_process.h"
+#include "tests/support/temp_dir.h"
 
 namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-using testing::ChildProcess;
-using testing::ReadBytes;
-using testing::TempDir;
-using testing::WriteBytes;
+using test::ChildProcess;
+using test::ReadBytes;
+using test::TempDir;
+using test::WriteBytes;
 
 // Appends `count` pairs, each as Add does it: the count and the new section in
 // one update. The pair's local port text is "<tag>-<i>".
@@ -73,9 +73,9 @@ int SaveLoopMain(const std::vector<std::string>& args) {
   return 0;
 }
 
-const bool g_child = testing::RunIfChild("add-sections", &AddSectionsMain) ||
-                     testing::RunIfChild("hold-lock", &HoldLockMain) ||
-                     testing::RunIfChild("save-loop", &SaveLoopMain);
+const bool g_child = test::RunIfChild("add-sections", &AddSectionsMain) ||
+                     test::RunIfChild("hold-lock", &HoldLockMain) ||
+                     test::RunIfChild("save-loop", &SaveLoopMain);
 
 std::vector<std::string> TemporaryFiles(const fs::path& dir) {
   std::vector<std::string> names;

@@ -79,19 +79,6 @@ std::atomic<int> g_sessionCounter{0};
 
 }  // namespace
 
-bool WaitFor(const std::function<bool()>& done, Duration limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  for (;;) {
-    if (done()) {
-      return true;
-    }
-    if (std::chrono::steady_clock::now() >= end) {
-      return false;
-    }
-    Sleep(20);
-  }
-}
-
 std::wstring Widen(const std::string& utf8) {
   int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
   std::wstring out(static_cast<size_t>(n), L'\0');
@@ -106,19 +93,6 @@ std::string Narrow(const std::wstring& utf16) {
   WideCharToMultiByte(CP_UTF8, 0, utf16.data(), static_cast<int>(utf16.size()), out.data(), n,
                       nullptr, nullptr);
   return out;
-}
-
-std::wstring ToWindowsPath(const std::string& path) {
-  std::wstring w = Widen(path);
-  if (!w.empty() && w[0] == L'/') {
-    w = L"Z:" + w;  // Wine's drive for the Unix root
-  }
-  for (wchar_t& c : w) {
-    if (c == L'/') {
-      c = L'\\';
-    }
-  }
-  return w;
 }
 
 void PrepareWineDisplay() {
@@ -177,7 +151,7 @@ AppSession::AppSession(const std::string& settingIni, const std::wstring& progra
     }
   }
 
-  std::wstring exe = ToWindowsPath(VEXHOLD_EXE);
+  std::wstring exe = WindowsPath(VEXHOLD_EXE);
   if (!programName.empty()) {
     std::wstring copy = m_dir + L"\\" + programName;
     if (!CopyFileW(exe.c_str(), copy.c_str(), FALSE)) {
@@ -199,7 +173,7 @@ AppSession::AppSession(const std::string& settingIni, const std::wstring& progra
         m_main = FindTopDialog(m_pi.dwProcessId, &caption, nullptr);
         return m_main != nullptr || WaitForSingleObject(m_pi.hProcess, 0) == WAIT_OBJECT_0;
       },
-      30000ms);
+      30000ms, "the main window of the started program");
   // The dialog manager shows a modal dialog when its queue first runs empty;
   // an operator's first click always comes after that moment, so wait for it.
   if (m_main != nullptr) {
@@ -243,7 +217,8 @@ std::string AppSession::ReadSettingFile() const {
 }
 
 bool AppSession::HasExited(Duration limit) {
-  return WaitForSingleObject(m_pi.hProcess, static_cast<DWORD>(limit.count())) == WAIT_OBJECT_0;
+  return WaitForSingleObject(m_pi.hProcess, static_cast<DWORD>(test::Scaled(limit).count())) ==
+         WAIT_OBJECT_0;
 }
 
 HWND AppSession::FindDialog(const std::wstring& caption, Duration limit) const {
@@ -253,7 +228,7 @@ HWND AppSession::FindDialog(const std::wstring& caption, Duration limit) const {
         found = FindTopDialog(m_pi.dwProcessId, &caption, m_main);
         return found != nullptr;
       },
-      limit);
+      limit, "a dialog captioned " + Narrow(caption));
   return found;
 }
 
@@ -404,7 +379,7 @@ void AppSession::RemoveTrayIcon() const {
 }
 
 void AppSession::Screenshot(HWND hwnd, const std::string& name) const {
-  std::wstring path = ToWindowsPath(VEXHOLD_UI_ARTIFACTS) + L"\\" + Widen(name) + L".png";
+  std::wstring path = WindowsPath(VEXHOLD_UI_ARTIFACTS) + L"\\" + Widen(name) + L".png";
   if (hwnd != nullptr) {
     SendBounded(hwnd, WM_NULL, 0, 0);  // its thread has caught up
     RedrawWindow(hwnd, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);

@@ -11,15 +11,17 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/child_process.h"
+#include "tests/support/wait.h"
+
 namespace vx::uitest {
 
 using namespace std::chrono_literals;
 using Duration = std::chrono::milliseconds;
 
-// Polls `done` every 20 ms until it holds or `limit` has passed.
-bool WaitFor(const std::function<bool()>& done, Duration limit);
+using test::WaitFor;
+using test::WindowsPath;
 
-std::wstring ToWindowsPath(const std::string& posixOrWindows);
 std::wstring Widen(const std::string& utf8);
 std::string Narrow(const std::wstring& utf16);
 

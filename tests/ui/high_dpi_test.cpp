@@ -146,7 +146,8 @@ TEST_P(VexholdUiHighDpi, DrawnAwareAtItsDpiWithEverythingSizedInCodeScaled) {
   Sleep(1500);
   EXPECT_EQ(RecordedLinks(log), "");
   press(rc.right - 2, rc.bottom - 2);
-  EXPECT_TRUE(WaitFor([&] { return !RecordedLinks(log).empty(); }, 10000ms));
+  EXPECT_TRUE(
+      WaitFor([&] { return !RecordedLinks(log).empty(); }, 10000ms, "!RecordedLinks(log).empty()"));
   Sleep(500);
   EXPECT_EQ(RecordedLinks(log), "http://www.vexhold.example\n");
 
@@ -161,13 +162,13 @@ TEST_P(VexholdUiHighDpi, DrawnAwareAtItsDpiWithEverythingSizedInCodeScaled) {
   ASSERT_NE(box, nullptr);
   app.Screenshot(box, Name("message"));
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms, "!IsWindow(box)"));
   app.SysCommand(0x10);
   HWND about = app.FindDialog(L"关于 Vexhold");
   ASSERT_NE(about, nullptr);
   app.Screenshot(about, Name("about"));
   AppSession::Click(GetDlgItem(about, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindow(about); }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindow(about); }, 5000ms, "!IsWindow(about)"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Scaling, VexholdUiHighDpi, ::testing::Values(144, 192));

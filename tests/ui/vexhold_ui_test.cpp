@@ -10,7 +10,9 @@
 #include <string>
 
 #include "tests/ui/app_session.h"
-#include "tests/ui/echo_server.h"
+#include "tests/support/ports.h"
+#include "tests/support/sockets.h"
+#include "tests/support/test_server.h"
 #include "tests/ui/link_handler.h"
 
 namespace vx::uitest {
@@ -79,7 +81,8 @@ class VexholdUi : public ::testing::Test {
     HWND editor = OpenEditorByAdd();
     ASSERT_NE(editor, nullptr);
     FillAndOk(editor, local, ip, remote);
-    ASSERT_TRUE(WaitFor([&] { return app.RowCount() == rows + 1; }, 5000ms));
+    ASSERT_TRUE(
+        WaitFor([&] { return app.RowCount() == rows + 1; }, 5000ms, "app.RowCount() == rows + 1"));
   }
 
   // Waits for a box of the program with `caption`, checks its text, presses `button`.
@@ -92,18 +95,20 @@ class VexholdUi : public ::testing::Test {
       app.Screenshot(box, Name(shot));
     }
     PostMessageW(box, WM_COMMAND, MAKEWPARAM(button, BN_CLICKED), 0);
-    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms));
+    ASSERT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms, "!IsWindow(box)"));
   }
 
   bool CellBecomes(int row, int column, const std::wstring& text, Duration limit) {
-    return WaitFor([&] { return app.Cell(row, column) == text; }, limit);
+    return WaitFor([&] { return app.Cell(row, column) == text; }, limit,
+                   "app.Cell(row, column) == text");
   }
 
   AppSession app;
 };
 
 TEST_F(VexholdUi, FirstStartCreatesTheFileAndShowsAnEmptyListWithFourHeadings) {
-  EXPECT_TRUE(WaitFor([&] { return !app.ReadSettingFile().empty(); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return !app.ReadSettingFile().empty(); }, 3000ms,
+                      "!app.ReadSettingFile().empty()"));
   std::string ini = app.ReadSettingFile();
   EXPECT_NE(ini.find("[Num]"), std::string::npos) << ini;
   EXPECT_NE(ini.find("Number=0"), std::string::npos) << ini;
@@ -132,7 +137,8 @@ TEST_F(VexholdUi, FirstStartCreatesTheFileAndShowsAnEmptyListWithFourHeadings) {
 
   // A click into the empty list enables Modify and Delete.
   app.ClickList(100, 200);
-  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms,
+                      "Enabled(app.MainItem(kModify))"));
   EXPECT_TRUE(Enabled(app.MainItem(kDelete)));
 }
 
@@ -150,15 +156,17 @@ TEST_F(VexholdUi, EditorTakesDigitsOnlyUpToFiveAndAPasteReachesTheRangeCheck) {
   // Focus starts on OK; Tab follows the template: Cancel, local port,
   // remote port, then the address.
   HWND ip = GetDlgItem(editor, kRemoteIp);
-  EXPECT_TRUE(WaitFor([&] { return app.Focus() == GetDlgItem(editor, IDOK); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return app.Focus() == GetDlgItem(editor, IDOK); }, 3000ms,
+                      "app.Focus() == GetDlgItem(editor, IDOK)"));
   const HWND order[] = {GetDlgItem(editor, IDCANCEL), lp, rp};
   for (HWND next : order) {
     app.PostKey(app.Focus(), VK_TAB);
-    EXPECT_TRUE(WaitFor([&] { return app.Focus() == next; }, 3000ms))
+    EXPECT_TRUE(WaitFor([&] { return app.Focus() == next; }, 3000ms, "app.Focus() == next"))
         << "id " << GetDlgCtrlID(next);
   }
   app.PostKey(app.Focus(), VK_TAB);
-  EXPECT_TRUE(WaitFor([&] { return IsChild(ip, app.Focus()) != FALSE; }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return IsChild(ip, app.Focus()) != FALSE; }, 3000ms,
+                      "IsChild(ip, app.Focus()) != FALSE"));
 
   AppSession::ClearEdit(lp);
   AppSession::TypeChars(lp, L"a1.2-3+ 4x");
@@ -192,7 +200,7 @@ TEST_F(VexholdUi, EditorTakesDigitsOnlyUpToFiveAndAPasteReachesTheRangeCheck) {
   editor = OpenEditorByAdd();
   ASSERT_NE(editor, nullptr);
   AppSession::Click(GetDlgItem(editor, IDCANCEL));
-  EXPECT_TRUE(WaitFor([&] { return !IsWindow(editor); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(editor); }, 3000ms, "!IsWindow(editor)"));
   EXPECT_EQ(app.RowCount(), 0);
 }
 
@@ -230,7 +238,7 @@ TEST_F(VexholdUi, AddStoresThePairAndRejectsDuplicatesAndBadPorts) {
   editor = app.FindDialog(kEditorCaption);
   ASSERT_NE(editor, nullptr) << "Enter did not open the editor";
   AppSession::Click(GetDlgItem(editor, IDCANCEL));
-  EXPECT_TRUE(WaitFor([&] { return !IsWindow(editor); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(editor); }, 3000ms, "!IsWindow(editor)"));
   EXPECT_TRUE(IsWindow(app.Main()));
 }
 
@@ -241,7 +249,8 @@ TEST_F(VexholdUi, ModifyAndDeleteAskForASelectionAndConfirmation) {
 
   // The first click into the list, on empty space, enables the buttons.
   app.ClickList(100, 200);
-  ASSERT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms));
+  ASSERT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms,
+                      "Enabled(app.MainItem(kModify))"));
   AppSession::Click(app.MainItem(kModify));
   ExpectBox(kNotice, L"请选择要修改的行!", IDOK, "select-row-message");
   AppSession::Click(app.MainItem(kDelete));
@@ -264,51 +273,55 @@ TEST_F(VexholdUi, ModifyAndDeleteAskForASelectionAndConfirmation) {
   app.SelectRow(1);
   AppSession::Click(app.MainItem(kDelete));
   ExpectBox(kNotice, L"此操作将不可恢复\n你确定要删除吗?\n", IDYES);
-  ASSERT_TRUE(WaitFor([&] { return app.RowCount() == 2; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return app.RowCount() == 2; }, 5000ms, "app.RowCount() == 2"));
   EXPECT_EQ(Narrow(app.Cell(0, 0)), "7001");
   EXPECT_EQ(Narrow(app.Cell(1, 0)), "7003");
   EXPECT_NE(app.ReadSettingFile().find("Number=2"), std::string::npos);
 }
 
 TEST_F(VexholdUi, StartRelaysBytesCountsThemAndFollowsModifyDeleteAndStop) {
-  EchoServer first("A:"), second("B:");
-  std::uint16_t p1 = FreeLoopbackPort();
-  std::uint16_t p2 = FreeLoopbackPort();
+  test::TaggedEchoServer first("A:"), second("B:");
+  std::uint16_t p1 = test::FreePort();
+  std::uint16_t p2 = test::FreePort();
   AddPair(std::to_wstring(p1), "127.0.0.1", std::to_wstring(first.Port()));
   AddPair(std::to_wstring(p2), "127.0.0.1", std::to_wstring(second.Port()));
 
   AppSession::Click(app.MainItem(kStart));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms))
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms,
+                      "!IsWindowVisible(app.Main())"))
       << "Start did not hide the window";
   EXPECT_TRUE(app.TrayIconPresent()) << "no notification icon after Start";
   EXPECT_FALSE(IsIconic(app.Main()));
   app.Screenshot(nullptr, Name("in-tray"));
 
   // The relays listen a moment after the window hides.
-  ASSERT_TRUE(WaitFor([&] { return RoundTrip(p1, "probe", 1000) == "A:probe"; }, 5000ms));
-  ASSERT_TRUE(WaitFor([&] { return RoundTrip(p2, "probe", 1000) == "B:probe"; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return test::RoundTrip(p1, "probe", 1000ms) == "A:probe"; }, 5000ms,
+                      "test::RoundTrip(p1, \"probe\", 1000ms) == \"A:probe\""));
+  ASSERT_TRUE(WaitFor([&] { return test::RoundTrip(p2, "probe", 1000ms) == "B:probe"; }, 5000ms,
+                      "test::RoundTrip(p2, \"probe\", 1000ms) == \"B:probe\""));
   EXPECT_TRUE(CellBecomes(0, 3, L"0", 2500ms));
 
   // Bytes flow both ways, and the open connection is counted within about a second.
-  SOCKET held = INVALID_SOCKET;
-  EXPECT_EQ(RoundTrip(p1, "ping", 3000, &held), "A:ping");
+  net::UniqueSocket held;
+  EXPECT_EQ(test::RoundTrip(p1, "ping", 3000ms, &held), "A:ping");
   EXPECT_TRUE(CellBecomes(0, 3, L"1", 2500ms)) << Narrow(app.Cell(0, 3));
   EXPECT_EQ(Narrow(app.Cell(1, 3)), "0");
-  closesocket(held);
+  held.Reset();
   EXPECT_TRUE(CellBecomes(0, 3, L"0", 2500ms)) << Narrow(app.Cell(0, 3));
-  EXPECT_EQ(RoundTrip(p2, "pong", 3000), "B:pong");
+  EXPECT_EQ(test::RoundTrip(p2, "pong", 3000ms), "B:pong");
 
   // Restore from the tray: the icon goes, the window comes back.
   app.TrayNotify(WM_LBUTTONDOWN);  // a single click does nothing
   Sleep(300);
   EXPECT_FALSE(IsWindowVisible(app.Main()));
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+                      "IsWindowVisible(app.Main()) != FALSE"));
   EXPECT_FALSE(app.TrayIconPresent());
   EXPECT_FALSE(Enabled(app.MainItem(kStart)));
   EXPECT_TRUE(Enabled(app.MainItem(kStop)));
   // The clicked Start button greyed itself: the keyboard focus moved on.
-  EXPECT_TRUE(WaitFor([&] { return app.Focus() != nullptr; }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return app.Focus() != nullptr; }, 3000ms, "app.Focus() != nullptr"));
   EXPECT_TRUE(Enabled(app.Focus()));
   app.Screenshot(app.Main(), Name("running"));
 
@@ -319,45 +332,52 @@ TEST_F(VexholdUi, StartRelaysBytesCountsThemAndFollowsModifyDeleteAndStop) {
   ASSERT_NE(editor, nullptr);
   FillAndOk(editor, std::to_wstring(p1), "127.0.0.1", std::to_wstring(second.Port()));
   EXPECT_TRUE(CellBecomes(0, 2, std::to_wstring(second.Port()), 8000ms));
-  EXPECT_TRUE(WaitFor([&] { return RoundTrip(p1, "x", 1000) == "B:x"; }, 8000ms));
+  EXPECT_TRUE(WaitFor([&] { return test::RoundTrip(p1, "x", 1000ms) == "B:x"; }, 8000ms,
+                      "test::RoundTrip(p1, \"x\", 1000ms) == \"B:x\""));
 
   // Delete the first row while running: the last pair moves into row 0 and
   // its relay keeps serving; the deleted pair's port closes.
-  SOCKET moved = INVALID_SOCKET;
-  EXPECT_EQ(RoundTrip(p2, "keep", 3000, &moved), "B:keep");
+  net::UniqueSocket moved;
+  EXPECT_EQ(test::RoundTrip(p2, "keep", 3000ms, &moved), "B:keep");
   app.SelectRow(0);
   AppSession::Click(app.MainItem(kDelete));
   ExpectBox(kNotice, L"此操作将不可恢复\n你确定要删除吗?\n", IDYES);
-  ASSERT_TRUE(WaitFor([&] { return app.RowCount() == 1; }, 8000ms));
+  ASSERT_TRUE(WaitFor([&] { return app.RowCount() == 1; }, 8000ms, "app.RowCount() == 1"));
   EXPECT_EQ(app.Cell(0, 0), std::to_wstring(p2));
   EXPECT_TRUE(CellBecomes(0, 3, L"1", 3000ms)) << Narrow(app.Cell(0, 3));
   char buf[64];
-  EXPECT_EQ(send(moved, "again", 5, 0), 5);
-  int n = recv(moved, buf, sizeof(buf), 0);
+  EXPECT_EQ(send(moved.Get(), "again", 5, 0), 5);
+  int n = recv(moved.Get(), buf, sizeof(buf), 0);
   EXPECT_EQ(std::string(buf, n > 0 ? static_cast<size_t>(n) : 0), "B:again");
-  closesocket(moved);
-  EXPECT_TRUE(WaitFor([&] { return RoundTrip(p1, "gone", 500).empty(); }, 5000ms));
+  moved.Reset();
+  EXPECT_TRUE(WaitFor([&] { return test::RoundTrip(p1, "gone", 500ms).empty(); }, 5000ms,
+                      "test::RoundTrip(p1, \"gone\", 500ms).empty()"));
 
   // Stop ends every relay and switches the buttons back.
   AppSession::Click(app.MainItem(kStop));
-  EXPECT_TRUE(WaitFor(
-      [&] { return Enabled(app.MainItem(kStart)) && !Enabled(app.MainItem(kStop)); }, 8000ms));
+  EXPECT_TRUE(
+      WaitFor([&] { return Enabled(app.MainItem(kStart)) && !Enabled(app.MainItem(kStop)); },
+              8000ms, "Enabled(app.MainItem(kStart)) && !Enabled(app.MainItem(kStop))"));
   EXPECT_TRUE(Enabled(app.Focus()));
-  EXPECT_TRUE(WaitFor([&] { return RoundTrip(p2, "stopped", 500).empty(); }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return test::RoundTrip(p2, "stopped", 500ms).empty(); }, 5000ms,
+                      "test::RoundTrip(p2, \"stopped\", 500ms).empty()"));
   EXPECT_TRUE(IsWindowVisible(app.Main()));
 }
 
 TEST_F(VexholdUi, EscEndsTheProgramWhileRelaysRun) {
-  EchoServer server("E:");
-  std::uint16_t port = FreeLoopbackPort();
+  test::TaggedEchoServer server("E:");
+  std::uint16_t port = test::FreePort();
   AddPair(std::to_wstring(port), "127.0.0.1", std::to_wstring(server.Port()));
   AppSession::Click(app.MainItem(kStart));
-  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 10000ms,
+                      "!IsWindowVisible(app.Main())"));
   // The window hides once the relay has taken its parameters; it listens a
   // moment later.
-  EXPECT_TRUE(WaitFor([&] { return RoundTrip(port, "up", 1000) == "E:up"; }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return test::RoundTrip(port, "up", 1000ms) == "E:up"; }, 5000ms,
+                      "test::RoundTrip(port, \"up\", 1000ms) == \"E:up\""));
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+                      "IsWindowVisible(app.Main()) != FALSE"));
 
   app.PostKey(nullptr, VK_ESCAPE);
   ASSERT_TRUE(app.HasExited(10000ms)) << "Esc did not end the program";
@@ -365,30 +385,34 @@ TEST_F(VexholdUi, EscEndsTheProgramWhileRelaysRun) {
   DWORD code = 1234;
   GetExitCodeProcess(app.Process(), &code);
   EXPECT_EQ(code, 0u);
-  EXPECT_TRUE(WaitFor([&] { return RoundTrip(port, "down", 500).empty(); }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return test::RoundTrip(port, "down", 500ms).empty(); }, 5000ms,
+                      "test::RoundTrip(port, \"down\", 500ms).empty()"));
 }
 
 TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
   app.SysCommand(SC_MINIMIZE);
-  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000ms,
+                      "!IsWindowVisible(app.Main())"));
   EXPECT_FALSE(IsIconic(app.Main())) << "hidden, not minimised";
   EXPECT_TRUE(app.TrayIconPresent());
   app.TrayNotify(WM_RBUTTONUP);
   Sleep(300);
   EXPECT_FALSE(IsWindowVisible(app.Main()));
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+                      "IsWindowVisible(app.Main()) != FALSE"));
   EXPECT_FALSE(app.TrayIconPresent());
 
   // A restarted shell has no icons: a hidden window adds its icon again.
   app.SysCommand(SC_MINIMIZE);
-  ASSERT_TRUE(WaitFor([&] { return app.TrayIconPresent(); }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return app.TrayIconPresent(); }, 5000ms, "app.TrayIconPresent()"));
   app.RemoveTrayIcon();
   ASSERT_FALSE(app.TrayIconPresent());
   PostMessageW(app.Main(), RegisterWindowMessageW(L"TaskbarCreated"), 0, 0);
-  EXPECT_TRUE(WaitFor([&] { return app.TrayIconPresent(); }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return app.TrayIconPresent(); }, 5000ms, "app.TrayIconPresent()"));
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+                      "IsWindowVisible(app.Main()) != FALSE"));
 
   app.SysCommand(0x10);
   HWND about = app.FindDialog(L"关于 Vexhold");
@@ -397,8 +421,8 @@ TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
   EXPECT_NE(FindWindowExW(about, nullptr, L"Static", L"Vexhold 1.0 版"), nullptr);
   app.Screenshot(about, Name("about"));
   AppSession::Click(GetDlgItem(about, IDOK));
-  EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 3000ms));
-  EXPECT_TRUE(WaitFor([&] { return Enabled(app.Main()); }, 3000ms));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(about); }, 3000ms, "!IsWindow(about)"));
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.Main()); }, 3000ms, "Enabled(app.Main())"));
   EXPECT_TRUE(IsWindow(app.Main()));
 
   // The close box ends the program.
@@ -408,13 +432,9 @@ TEST_F(VexholdUi, MinimiseHidesIntoTheTrayAndAboutBoxOpensFromTheSystemMenu) {
 
 TEST_F(VexholdUi, ARelayFailureIsABoxOnTheRelayThreadCaptionedWithTheProgramName) {
   // Something else holds the port the pair wants to listen on.
-  std::uint16_t port = FreeLoopbackPort();
-  SOCKET busy = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-  sockaddr_in a{};
-  a.sin_family = AF_INET;
-  a.sin_port = htons(port);
-  ASSERT_EQ(bind(busy, reinterpret_cast<sockaddr*>(&a), sizeof(a)), 0);
-  ASSERT_EQ(listen(busy, 1), 0);
+  std::uint16_t port = test::FreePort();
+  test::PortHolder busy(port);
+  ASSERT_TRUE(busy.Holding());
   AddPair(std::to_wstring(port), "127.0.0.1", L"9");
 
   AppSession::Click(app.MainItem(kStart));
@@ -426,15 +446,18 @@ TEST_F(VexholdUi, ARelayFailureIsABoxOnTheRelayThreadCaptionedWithTheProgramName
       << "raised on the user-interface thread, not the relay's";
   app.Screenshot(box, Name("relay-message"));
   // The window went on to the tray while the relay's box waits.
-  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(app.Main()); }, 5000ms,
+                      "!IsWindowVisible(app.Main())"));
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindow(box); }, 5000ms, "!IsWindow(box)"));
 
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return IsWindowVisible(app.Main()) != FALSE; }, 5000ms,
+                      "IsWindowVisible(app.Main()) != FALSE"));
   AppSession::Click(app.MainItem(kStop));
-  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kStart)); }, 5000ms));
-  closesocket(busy);
+  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kStart)); }, 5000ms,
+                      "Enabled(app.MainItem(kStart))"));
+  busy.Release();
 }
 
 TEST_F(VexholdUi, TheLinkShowsTheHandStrictlyInsideTheLabelOnly) {
@@ -469,7 +492,8 @@ TEST(VexholdUiPresets, TheAddressFieldReadsPresetsAsInetAddrAndReturnsDottedText
 
   auto openModify = [&](int row) {
     app.SelectRow(row);
-    EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms));
+    EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms,
+                        "Enabled(app.MainItem(kModify))"));
     AppSession::Click(app.MainItem(kModify));
     return app.FindDialog(kEditorCaption);
   };
@@ -478,7 +502,8 @@ TEST(VexholdUiPresets, TheAddressFieldReadsPresetsAsInetAddrAndReturnsDottedText
   ASSERT_NE(editor, nullptr);
   EXPECT_EQ(app.IpAddress(GetDlgItem(editor, kRemoteIp)), 0xFFFFFFFFu);
   AppSession::Click(GetDlgItem(editor, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return app.Cell(0, 1) == L"255.255.255.255"; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return app.Cell(0, 1) == L"255.255.255.255"; }, 5000ms,
+                      "app.Cell(0, 1) == L\"255.255.255.255\""));
   EXPECT_NE(app.ReadSettingFile().find("IP=255.255.255.255"), std::string::npos);
 
   editor = openModify(1);
@@ -486,7 +511,8 @@ TEST(VexholdUiPresets, TheAddressFieldReadsPresetsAsInetAddrAndReturnsDottedText
   EXPECT_EQ(app.IpAddress(GetDlgItem(editor, kRemoteIp)), MAKEIPADDRESS(10, 0, 0, 1));
   SendMessageW(GetDlgItem(editor, kRemoteIp), IPM_CLEARADDRESS, 0, 0);
   AppSession::Click(GetDlgItem(editor, IDOK));
-  ASSERT_TRUE(WaitFor([&] { return app.Cell(1, 1) == L"0.0.0.0"; }, 5000ms));
+  ASSERT_TRUE(WaitFor([&] { return app.Cell(1, 1) == L"0.0.0.0"; }, 5000ms,
+                      "app.Cell(1, 1) == L\"0.0.0.0\""));
   EXPECT_NE(app.ReadSettingFile().find("IP=0.0.0.0"), std::string::npos);
 }
 
@@ -525,9 +551,9 @@ TEST_F(VexholdUi, EachPressStrictlyInsideTheLinkOpensTheAddressOnce) {
   EXPECT_EQ(lines(), "");
 
   press(midX, midY);
-  EXPECT_TRUE(WaitFor([&] { return !lines().empty(); }, 10000ms));
+  EXPECT_TRUE(WaitFor([&] { return !lines().empty(); }, 10000ms, "!lines().empty()"));
   press(rc.left + 1, rc.top + 1);
-  EXPECT_TRUE(WaitFor([&] { return lines().size() > 30; }, 10000ms));
+  EXPECT_TRUE(WaitFor([&] { return lines().size() > 30; }, 10000ms, "lines().size() > 30"));
   Sleep(500);
   EXPECT_EQ(lines(), "http://www.vexhold.example\nhttp://www.vexhold.example\n");
 }

@@ -64,7 +64,7 @@ TEST(VexholdUiTray, WithoutAnIconTheWindowStaysShownAndGoesOnceAShellTakesTheIco
     EXPECT_FALSE(IsIconic(main));
   }
   AnnounceNewShell(main);
-  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(main); }, 5000ms))
+  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(main); }, 5000ms, "!IsWindowVisible(main)"))
       << "not hidden once the shell took the icon";
   EXPECT_TRUE(app.TrayIconPresent());
 
@@ -75,13 +75,16 @@ TEST(VexholdUiTray, WithoutAnIconTheWindowStaysShownAndGoesOnceAShellTakesTheIco
     IconSlotTaken taken(main);
     ASSERT_TRUE(taken.Taken());
     AnnounceNewShell(main);
-    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; }, 5000ms))
+    EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; }, 5000ms,
+                        "IsWindowVisible(main) != FALSE"))
         << "hidden with no icon after the shell restarted";
   }
   AnnounceNewShell(main);
-  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(main) && app.TrayIconPresent(); }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return !IsWindowVisible(main) && app.TrayIconPresent(); }, 5000ms,
+                      "!IsWindowVisible(main) && app.TrayIconPresent()"));
   app.TrayNotify(WM_LBUTTONDBLCLK);
-  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; }, 5000ms));
+  EXPECT_TRUE(WaitFor([&] { return IsWindowVisible(main) != FALSE; }, 5000ms,
+                      "IsWindowVisible(main) != FALSE"));
   EXPECT_FALSE(app.TrayIconPresent());
 }
 
@@ -94,7 +97,7 @@ std::wstring TakeBox(const AppSession& app, const char* shot) {
   std::wstring text = AppSession::BoxText(box);
   app.Screenshot(box, Name(shot));
   PostMessageW(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
-  WaitFor([&] { return !IsWindow(box); }, 5000ms);
+  WaitFor([&] { return !IsWindow(box); }, 5000ms, "!IsWindow(box)");
   return text;
 }
 

@@ -1,10 +1,10 @@
-#include "tests/store/held_open_file.h"
+#include "tests/support/held_open_file.h"
 
 #ifdef _WIN32
 #include <windows.h>
 #endif
 
-namespace vx::testing {
+namespace vx::test {
 
 #ifdef _WIN32
 HeldOpen::HeldOpen(const std::filesystem::path& path) {
@@ -23,4 +23,4 @@ HeldOpen::HeldOpen(const std::filesystem::path&) {}
 HeldOpen::~HeldOpen() = default;
 #endif
 
-}  // namespace vx::testing
+}  // namespace vx::test

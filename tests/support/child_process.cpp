@@ -1,4 +1,4 @@
-#include "tests/store/child_process.h"
+#include "tests/support/child_process.h"
 
 #include <cstdlib>
 #include <fstream>
@@ -13,7 +13,7 @@
 #include <unistd.h>
 #endif
 
-namespace vx::testing {
+namespace vx::test {
 
 namespace {
 
@@ -106,7 +106,8 @@ bool ChildProcess::Running() const {
   return m_pid != 0 && !m_reaped;
 }
 
-int ChildProcess::Wait(std::chrono::milliseconds limit) {
+int ChildProcess::Wait(Ms plainLimit) {
+  const Ms limit = Scaled(plainLimit);
   if (m_reaped || m_pid == 0) {
     return m_exitCode;
   }
@@ -145,7 +146,7 @@ void ChildProcess::Kill() {
 #else
   ::kill(static_cast<pid_t>(m_pid), SIGKILL);
 #endif
-  Wait(std::chrono::milliseconds(10000));
+  Wait(Ms(10000));
 }
 
-}  // namespace vx::testing
+}  // namespace vx::test

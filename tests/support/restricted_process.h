@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <functional>
 
-namespace vx::testing {
+namespace vx::test {
 
 enum class ChildOutcome { kPassed, kFailed, kUnavailable };
 
@@ -28,4 +28,4 @@ ChildOutcome RunOnSmallDisk(const std::filesystem::path& dir, std::size_t bytes,
 // signal ignored) in this process for the body's duration. POSIX only.
 bool WithFileSizeLimit(std::size_t bytes, const std::function<bool()>& body);
 
-}  // namespace vx::testing
+}  // namespace vx::test

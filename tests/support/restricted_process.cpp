@@ -1,4 +1,4 @@
-#include "tests/store/restricted_process.h"
+#include "tests/support/restricted_process.h"
 
 #include <csignal>
 #include <cstdio>
@@ -14,7 +14,7 @@
 #include <unistd.h>
 #endif
 
-namespace vx::testing {
+namespace vx::test {
 
 namespace fs = std::filesystem;
 
@@ -132,4 +132,4 @@ ChildOutcome RunOnSmallDisk(const fs::path& dir, std::size_t bytes,
 
 #endif
 
-}  // namespace vx::testing
+}  // namespace vx::test

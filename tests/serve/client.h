@@ -1,32 +1,25 @@
-// Test helpers on real loopback sockets (POSIX): an echo backend on a thread
-// of its own, and blocking client calls with time-outs.
+// A blocking client on real loopback sockets (POSIX) whose every call has a
+// time-out, for driving vexhold-serve from outside.
 #pragma once
 
-#include <atomic>
+#include <netinet/in.h>
+
 #include <cstdint>
 #include <string>
-#include <thread>
+
+#include "tests/support/bytes.h"
+#include "tests/support/ports.h"
+#include "tests/support/test_server.h"
 
 namespace vx::test {
 
-// A port that was free a moment ago (bound on all interfaces, then closed).
-std::uint16_t FreePort();
+// 127.0.0.1:port.
+sockaddr_in LoopbackAddress(std::uint16_t port);
 
 // Echoes every byte back on each accepted connection until the peer closes.
-class EchoBackend {
+class EchoBackend : public TestServer {
  public:
-  EchoBackend();
-  ~EchoBackend();
-  std::uint16_t Port() const { return m_port; }
-  int Accepted() const { return m_accepted.load(); }
-
- private:
-  void Run();
-  int m_listener = -1;
-  int m_wake[2] = {-1, -1};
-  std::uint16_t m_port = 0;
-  std::atomic<int> m_accepted{0};
-  std::thread m_thread;
+  EchoBackend() : TestServer(kEcho) {}
 };
 
 // A connected client socket, closed on destruction.
@@ -52,11 +45,5 @@ class Client {
  private:
   int m_fd = -1;
 };
-
-// Whether 127.0.0.1:port accepts a TCP connection now.
-bool Accepts(std::uint16_t port);
-
-// A deterministic byte pattern of the given size.
-std::string Pattern(std::size_t size, unsigned seed);
 
 }  // namespace vx::test

@@ -1,13 +1,12 @@
-#include "tests/serve/win_child.h"
+#include <windows.h>
 
-#include <atomic>
-#include <chrono>
-#include <system_error>
 #include <thread>
+
+#include "tests/support/child_process.h"
 
 namespace vx::test {
 
-int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeoutMs) {
+int RunProgram(const std::wstring& commandLine, std::string* output, Ms timeout) {
   SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
   HANDLE readEnd = nullptr, writeEnd = nullptr;
   if (!CreatePipe(&readEnd, &writeEnd, &sa, 0))
@@ -21,8 +20,8 @@ int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeo
   si.hStdError = writeEnd;
   PROCESS_INFORMATION pi{};
   std::wstring cmd = commandLine;
-  BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW, nullptr,
-                                nullptr, &si, &pi);
+  const BOOL started = CreateProcessW(nullptr, &cmd[0], nullptr, nullptr, TRUE, CREATE_NO_WINDOW,
+                                      nullptr, nullptr, &si, &pi);
   CloseHandle(writeEnd);
   if (!started) {
     CloseHandle(readEnd);
@@ -32,11 +31,12 @@ int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeo
   std::thread reader([&] {
     char buf[4096];
     DWORD n = 0;
-    while (ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
+    while (::ReadFile(readEnd, buf, sizeof buf, &n, nullptr) && n > 0)
       text.append(buf, n);
   });
   int code = -1;
-  if (WaitForSingleObject(pi.hProcess, timeoutMs) == WAIT_OBJECT_0) {
+  if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(Scaled(timeout).count())) ==
+      WAIT_OBJECT_0) {
     DWORD exit = 0;
     GetExitCodeProcess(pi.hProcess, &exit);
     code = static_cast<int>(exit);
@@ -54,25 +54,16 @@ int RunProgram(const std::wstring& commandLine, std::string* output, DWORD timeo
 }
 
 std::wstring WindowsPath(const std::string& buildPath) {
-  std::wstring out;
-  if (!buildPath.empty() && buildPath[0] == '/')
-    out = L"Z:";
-  for (char c : buildPath)
-    out += c == '/' ? L'\\' : static_cast<wchar_t>(static_cast<unsigned char>(c));
+  const int n = MultiByteToWideChar(CP_UTF8, 0, buildPath.c_str(), -1, nullptr, 0);
+  std::wstring out(static_cast<std::size_t>(n > 0 ? n - 1 : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, buildPath.c_str(), -1, out.data(), n);
+  for (wchar_t& c : out) {
+    if (c == L'/')
+      c = L'\\';
+  }
+  if (!out.empty() && out[0] == L'\\')
+    out = L"Z:" + out;  // Wine's drive for the Unix root
   return out;
-}
-
-ScratchDir::ScratchDir() {
-  static std::atomic<unsigned> counter{0};
-  m_path = std::filesystem::temp_directory_path() /
-           ("vexhold-service-" + std::to_string(GetCurrentProcessId()) + "-" +
-            std::to_string(counter++));
-  std::filesystem::create_directories(m_path);
-}
-
-ScratchDir::~ScratchDir() {
-  std::error_code ec;
-  std::filesystem::remove_all(m_path, ec);
 }
 
 }  // namespace vx::test

@@ -5,7 +5,7 @@
 
 #include <filesystem>
 
-namespace vx::testing {
+namespace vx::test {
 
 class HeldOpen {
  public:
@@ -19,4 +19,4 @@ class HeldOpen {
   void* m_handle = nullptr;
 };
 
-}  // namespace vx::testing
+}  // namespace vx::test
