@@ -17,7 +17,7 @@ bash scripts/setup.sh || exit 1
 
 logs=build/soak
 mkdir -p "$logs"
-rm -f "$logs"/*.log
+for config in "${configs[@]}"; do rm -f "$logs/$config"-*.log; done
 passed=0 failed=0
 declare -A failures  # "config: test" -> rounds it failed in
 
