@@ -48,9 +48,9 @@ for config in "${configs[@]}"; do
     echo "=== $config round $round: FAILED ($((SECONDS - t0)) s, $log)"
     # Test cases that failed, else the programs (a crash or a time-out).
     mapfile -t names < <(
-      { grep -oE '^\[  FAILED  \] [A-Za-z0-9_/.]+' "$log" | sed 's/^\[  FAILED  \] //'
+      { grep -oE '^\[  FAILED  \] [A-Za-z_][A-Za-z0-9_/.]*' "$log" | sed 's/^\[  FAILED  \] //'
         grep -oE '[0-9]+ - [A-Za-z0-9_]+ \((Failed|Timeout|SEGFAULT|Child aborted|Subprocess aborted|Exception)' "$log" |
-          sed -E 's/^[0-9]+ - //'; } | sort -u)
+          sed -E 's/^[0-9]+ - //; s/ \(/ (program: /; s/$/)/'; } | sort -u)
     [ ${#names[@]} -gt 0 ] || names=("(no test named; see $log)")
     for name in "${names[@]}"; do
       echo "    $name"

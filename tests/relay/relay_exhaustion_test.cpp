@@ -85,6 +85,12 @@ int ExhaustedRelayMain(const std::vector<std::string>& args) {
   std::this_thread::sleep_for(kWindow);
   const double cpuUsed = CpuMs() - cpu;
   const std::vector<std::string> texts = Recorder().Texts();
+  // Give the descriptors back while the listener rests, just after a report:
+  // freed half-way through a pass, the socket call would fail and the
+  // accept after it succeed, and the waiting client be turned away.
+  if (!Recorder().WaitForTexts(texts.size() + 1, Ms(3000)))
+    return 6;
+  std::this_thread::sleep_for(Ms(300));
   for (int fd : taken)
     ::close(fd);
   Mark(dir / "result", std::to_string(texts.size() - alerts) + " " +
