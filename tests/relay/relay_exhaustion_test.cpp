@@ -74,13 +74,17 @@ int ExhaustedRelayMain(const std::vector<std::string>& args) {
     taken.push_back(fd);
   if (errno != EMFILE || taken.empty())
     return 4;
+  // Reports count from here: the relay may try the queued client before
+  // this side has seen it queued.
+  const std::size_t alerts = Recorder().Texts().size();
   ::close(taken.back());
   Mark(dir / "exhausted");
   taken.back() = ::dup(0);
+  if (taken.back() < 0)
+    return 7;  // something else took the descriptor meanwhile
   if (!WaitForFile(dir / "second-queued"))
     return 5;
 
-  const std::size_t alerts = Recorder().Texts().size();
   const double cpu = CpuMs();
   std::this_thread::sleep_for(kWindow);
   const double cpuUsed = CpuMs() - cpu;
@@ -147,7 +151,7 @@ TEST(RelayOutOfDescriptors, RestsItsListenerReportsOncePerSecondAndServesAgainAf
   std::printf("[ info ] %zu reports and %ld ms of CPU in %lld s out of descriptors\n", alerts,
               cpuMs, static_cast<long long>(kWindow.count()));
   EXPECT_GE(alerts, 1u);
-  EXPECT_LE(alerts, 4u) << "more than one report per second";
+  EXPECT_LE(alerts, 5u) << "more than one report per second";
   EXPECT_LT(cpuMs, 300) << "the relay spun while out of descriptors";
   EXPECT_EQ(firstAlert, "端口:" + std::to_string(port) + " 创建服务器Socket失败(10024)!");
 
