@@ -137,9 +137,10 @@ TEST_F(VexholdUi, FirstStartCreatesTheFileAndShowsAnEmptyListWithFourHeadings) {
 
   // A click into the empty list enables Modify and Delete.
   app.ClickList(100, 200);
-  EXPECT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms,
-                      "Enabled(app.MainItem(kModify))"));
-  EXPECT_TRUE(Enabled(app.MainItem(kDelete)));
+  // The program enables one button after the other: wait for both.
+  EXPECT_TRUE(
+      WaitFor([&] { return Enabled(app.MainItem(kModify)) && Enabled(app.MainItem(kDelete)); },
+              3000ms, "Modify and Delete to be enabled"));
 }
 
 TEST_F(VexholdUi, EditorTakesDigitsOnlyUpToFiveAndAPasteReachesTheRangeCheck) {
@@ -249,8 +250,9 @@ TEST_F(VexholdUi, ModifyAndDeleteAskForASelectionAndConfirmation) {
 
   // The first click into the list, on empty space, enables the buttons.
   app.ClickList(100, 200);
-  ASSERT_TRUE(WaitFor([&] { return Enabled(app.MainItem(kModify)); }, 3000ms,
-                      "Enabled(app.MainItem(kModify))"));
+  ASSERT_TRUE(
+      WaitFor([&] { return Enabled(app.MainItem(kModify)) && Enabled(app.MainItem(kDelete)); },
+              3000ms, "Modify and Delete to be enabled"));
   AppSession::Click(app.MainItem(kModify));
   ExpectBox(kNotice, L"请选择要修改的行!", IDOK, "select-row-message");
   AppSession::Click(app.MainItem(kDelete));
