@@ -60,7 +60,7 @@ for config in "${configs[@]}"; do
   done
 done
 
-if [ ${#failures[@]} -gt 0 ]; then
+if [ "$failed" -gt 0 ]; then
   echo "failures per test (rounds):"
   for key in "${!failures[@]}"; do
     echo "  ${failures[$key]}  $key"
