@@ -47,7 +47,7 @@ void Engine::RunOn(Worker& w, Task task) {
   done.wait();
 }
 
-int Engine::AddPair(const PairSpec& spec) {
+int Engine::AddPair(const PairConfig& config) {
   if (m_stopping)
     return 0;
   Worker* w =
@@ -55,7 +55,7 @@ int Engine::AddPair(const PairSpec& spec) {
         return a->pairs < b->pairs;
       })->get();
   auto listener =
-      std::make_shared<PairListener>(w->context, w->buffers, spec, m_settings, m_events);
+      std::make_shared<PairListener>(w->context, w->buffers, config, m_settings, m_events);
   bool ok = false;
   RunOn(*w, [&] { ok = listener->Open(); });
   if (!ok)

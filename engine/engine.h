@@ -30,7 +30,7 @@ class Engine {
 
   // Listens for the pair on the least busy event thread and returns its id,
   // or 0 when the port could not be taken (reported with the relay's message).
-  int AddPair(const PairSpec& spec);
+  int AddPair(const PairConfig& config);
   // Closes the pair's listener and every one of its connections.
   void RemovePair(int id);
   PairFigures Figures(int id) const;

@@ -18,7 +18,7 @@ struct EngineSettings {
 
 // One pair as the engine needs it. `remoteHost` is an IPv4 or IPv6 address or
 // a host name, already checked.
-struct PairSpec {
+struct PairConfig {
   int section = 0;  // for messages only
   std::uint16_t localPort = 0;
   std::string remoteHost;

@@ -33,10 +33,10 @@ asio::ip::address ListenAddress(const std::string& text) {
 
 }  // namespace
 
-PairListener::PairListener(asio::io_context& context, BufferPool& buffers, const PairSpec& spec,
+PairListener::PairListener(asio::io_context& context, BufferPool& buffers, const PairConfig& config,
                            const EngineSettings& settings, EngineEvents& events)
     : m_buffers(buffers),
-      m_spec(spec),
+      m_config(config),
       m_settings(settings),
       m_events(events),
       m_acceptor(context),
@@ -47,13 +47,13 @@ PairListener::PairListener(asio::io_context& context, BufferPool& buffers, const
 PairListener::~PairListener() = default;
 
 bool PairListener::Open() {
-  tcp::endpoint local(ListenAddress(m_settings.bindAddress), m_spec.localPort);
+  tcp::endpoint local(ListenAddress(m_settings.bindAddress), m_config.localPort);
   asio::error_code ec;
   m_acceptor.open(local.protocol(), ec);
   if (ec) {
     m_events.RelayMessage(
         LogLevel::kError,
-        FormatRelayMessage(kMsgListenSocketFailed, m_spec.localPort, WindowsSocketsCode(ec)));
+        FormatRelayMessage(kMsgListenSocketFailed, m_config.localPort, WindowsSocketsCode(ec)));
     return false;
   }
 #ifndef _WIN32
@@ -71,17 +71,17 @@ bool PairListener::Open() {
     int code = WindowsSocketsCode(ec);
     m_events.RelayMessage(LogLevel::kError,
                           code == net::kErrAddrInUse
-                              ? FormatRelayMessage(kMsgPortInUse, m_spec.localPort)
-                              : FormatRelayMessage(kMsgBindFailed, m_spec.localPort, code));
+                              ? FormatRelayMessage(kMsgPortInUse, m_config.localPort)
+                              : FormatRelayMessage(kMsgBindFailed, m_config.localPort, code));
     return false;
   }
   m_acceptor.listen(tcp::acceptor::max_listen_connections, ec);
   if (ec) {
-    m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(kMsgListenFailed, m_spec.localPort,
+    m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(kMsgListenFailed, m_config.localPort,
                                                                WindowsSocketsCode(ec)));
     return false;
   }
-  m_remoteAddress = ParseLiteralAddress(m_spec.remoteHost);
+  m_remoteAddress = ParseLiteralAddress(m_config.remoteHost);
   Accept();
   ScheduleIdleSweep();
   return true;
@@ -160,7 +160,7 @@ void PairListener::Refuse(tcp::socket socket) {
     return;
   m_inBurst = true;
   m_burstRefused = 1;
-  m_events.ConnectionLimitReached(m_spec.localPort, m_settings.maxConnections);
+  m_events.ConnectionLimitReached(m_config.localPort, m_settings.maxConnections);
   m_burstTimer.expires_after(kBurstQuiet);
   m_burstTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
     if (!ec)
@@ -173,7 +173,7 @@ void PairListener::OnBurstTimer() {
     return;
   if (Clock::now() - m_lastRefusal >= kBurstQuiet) {
     m_inBurst = false;
-    m_events.ConnectionLimitBurstEnded(m_spec.localPort, m_burstRefused);
+    m_events.ConnectionLimitBurstEnded(m_config.localPort, m_burstRefused);
     return;
   }
   m_burstTimer.expires_at(m_lastRefusal + kBurstQuiet);
@@ -208,8 +208,8 @@ void PairListener::NoteOutageFailure(const char* relayFormat, const asio::error_
   // when connections get through again.
   m_outage = true;
   m_outageFailures = 1;
-  m_events.RelayMessage(LogLevel::kError,
-                        FormatRelayMessage(relayFormat, m_spec.localPort, WindowsSocketsCode(ec)));
+  m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(relayFormat, m_config.localPort,
+                                                             WindowsSocketsCode(ec)));
 }
 
 void PairListener::OutboundSocketFailed(const asio::error_code& ec) {
@@ -223,7 +223,7 @@ void PairListener::OutboundSocketOpened() {
   if (!m_outage)
     return;
   m_outage = false;
-  m_events.DescriptorsAvailableAgain(m_spec.localPort, m_outageFailures);
+  m_events.DescriptorsAvailableAgain(m_config.localPort, m_outageFailures);
   m_outageFailures = 0;
 }
 
@@ -235,7 +235,7 @@ void PairListener::NameFailed(const asio::error_code& ec) {
   if (m_nameFailing)
     return;
   m_nameFailing = true;
-  m_events.NameUnresolved(m_spec.localPort, m_spec.remoteHost, WindowsSocketsCode(ec));
+  m_events.NameUnresolved(m_config.localPort, m_config.remoteHost, WindowsSocketsCode(ec));
 }
 
 void PairListener::ScheduleIdleSweep() {

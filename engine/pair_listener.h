@@ -20,7 +20,7 @@ class Session;
 
 class PairListener : public std::enable_shared_from_this<PairListener> {
  public:
-  PairListener(asio::io_context& context, BufferPool& buffers, const PairSpec& spec,
+  PairListener(asio::io_context& context, BufferPool& buffers, const PairConfig& config,
                const EngineSettings& settings, EngineEvents& events);
   ~PairListener();
   PairListener(const PairListener&) = delete;
@@ -34,7 +34,7 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   PairFigures Figures() const { return m_counters.Read(); }
 
   // For the pair's sessions.
-  const PairSpec& Spec() const { return m_spec; }
+  const PairConfig& Config() const { return m_config; }
   const EngineSettings& Settings() const { return m_settings; }
   EngineEvents& Events() { return m_events; }
   PairCounters& Counters() { return m_counters; }
@@ -64,7 +64,7 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   void SweepIdle();
 
   BufferPool& m_buffers;
-  PairSpec m_spec;
+  PairConfig m_config;
   EngineSettings m_settings;
   EngineEvents& m_events;
   std::optional<asio::ip::address> m_remoteAddress;

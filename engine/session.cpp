@@ -51,7 +51,7 @@ void Session::Start() {
   asio::error_code ignored;
   if (m_pair->Settings().connectionEvents) {
     m_peer = m_client.remote_endpoint(ignored);
-    m_pair->Events().ConnectionOpened(m_pair->Spec().localPort, FormatEndpoint(m_peer));
+    m_pair->Events().ConnectionOpened(m_pair->Config().localPort, FormatEndpoint(m_peer));
   }
   m_client.set_option(tcp::no_delay(true), ignored);
   m_client.non_blocking(true, ignored);
@@ -63,7 +63,7 @@ void Session::Start() {
       self->OnConnectTimeout();
   });
   if (const auto& address = m_pair->RemoteAddress()) {
-    m_connecting->endpoints.emplace_back(*address, m_pair->Spec().remotePort);
+    m_connecting->endpoints.emplace_back(*address, m_pair->Config().remotePort);
     ConnectNext();
   } else {
     Resolve();
@@ -73,7 +73,7 @@ void Session::Start() {
 void Session::Resolve() {
   // A fresh lookup for every connection, so a changed record is followed.
   m_connecting->resolver.async_resolve(
-      m_pair->Spec().remoteHost, std::to_string(m_pair->Spec().remotePort),
+      m_pair->Config().remoteHost, std::to_string(m_pair->Config().remotePort),
       tcp::resolver::numeric_service,
       [self = shared_from_this()](const asio::error_code& ec, tcp::resolver::results_type found) {
         if (self->m_finished || !self->m_connecting)
@@ -140,7 +140,7 @@ void Session::OnConnectTimeout() {
 void Session::ConnectFailed(const asio::error_code& ec) {
   m_pair->Events().RelayMessage(
       LogLevel::kWarning,
-      FormatRelayMessage(kMsgConnectFailed, m_pair->Spec().localPort, WindowsSocketsCode(ec)));
+      FormatRelayMessage(kMsgConnectFailed, m_pair->Config().localPort, WindowsSocketsCode(ec)));
   // A reset tells the client that nothing was relayed; an orderly close
   // could pass for an empty answer.
   Finish(true);
@@ -292,7 +292,7 @@ void Session::Finish(bool abortive) {
   m_flows[kDown].buffer.Release();
   m_pair->Counters().Closed();
   if (m_pair->Settings().connectionEvents)
-    m_pair->Events().ConnectionClosed(m_pair->Spec().localPort, FormatEndpoint(m_peer));
+    m_pair->Events().ConnectionClosed(m_pair->Config().localPort, FormatEndpoint(m_peer));
   m_pair->Unlink(this);
 }
 

@@ -18,8 +18,8 @@ using Clock = std::chrono::steady_clock;
 // How long the log may take to be written out at exit.
 constexpr int kExitFlushMs = 3000;
 
-engine::PairSpec SpecOf(const ServePair& p) {
-  engine::PairSpec s;
+engine::PairConfig ConfigOf(const ServePair& p) {
+  engine::PairConfig s;
   s.section = p.section;
   s.localPort = p.localPort;
   s.remoteHost = p.remoteHost;
@@ -46,7 +46,7 @@ int Server::StartPairs(const std::vector<ServePair>& pairs) {
   for (const ServePair& pair : pairs) {
     m_logger.Log(LogLevel::kNotice,
                  msg::StartingPair(pair.section, pair.localPort, pair.remoteHost, pair.remotePort));
-    int id = m_engine.AddPair(SpecOf(pair));
+    int id = m_engine.AddPair(ConfigOf(pair));
     if (id == 0)
       continue;  // the engine has said why
     m_running.push_back(Running{pair, id});

@@ -21,11 +21,11 @@ constexpr wchar_t kTrayTip[] = L"端口映射";
 constexpr wchar_t kNoticeCaption[] = L"提示";
 constexpr DWORD kListExStyle = LVS_EX_GRIDLINES | LVS_EX_TRACKSELECT | LVS_EX_FULLROWSELECT;
 
-struct ColumnSpec {
+struct ColumnLayout {
   const wchar_t* heading;
   int width;
 };
-constexpr ColumnSpec kColumns[] = {
+constexpr ColumnLayout kColumns[] = {
     {L"本地端口", 80},
     {L"映射IP", 130},
     {L"映射端口", 80},
@@ -119,7 +119,7 @@ void CMappingDlg::AddAboutItem() {
 
 void CMappingDlg::CreateColumns() {
   int column = 0;
-  for (const ColumnSpec& c : kColumns) {
+  for (const ColumnLayout& c : kColumns) {
     m_listMappings.InsertColumn(column++, c.heading, c.width);
   }
 }

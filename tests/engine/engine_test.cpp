@@ -12,7 +12,7 @@ namespace {
 
 using engine::Engine;
 using engine::EngineSettings;
-using engine::PairSpec;
+using engine::PairConfig;
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -21,15 +21,15 @@ class EngineTest : public ::testing::Test {
   std::uint16_t Pair(const std::string& host, std::uint16_t remotePort, int* id = nullptr) {
     if (!m_engine)
       Start();
-    PairSpec spec;
-    spec.section = ++m_sections;
-    spec.localPort = FreePort();
-    spec.remoteHost = host;
-    spec.remotePort = remotePort;
-    int got = m_engine->AddPair(spec);
+    PairConfig config;
+    config.section = ++m_sections;
+    config.localPort = FreePort();
+    config.remoteHost = host;
+    config.remotePort = remotePort;
+    int got = m_engine->AddPair(config);
     if (id != nullptr)
       *id = got;
-    return got == 0 ? 0 : spec.localPort;
+    return got == 0 ? 0 : config.localPort;
   }
   ::testing::AssertionResult OpenReaches(int id, std::uint64_t open) {
     return WaitFor(
@@ -392,11 +392,11 @@ TEST_F(EngineTest, RemotesByNameAndByIPv6AndDualStackListening) {
 TEST_F(EngineTest, ATakenPortIsReportedAsTheRelayReportsItAndOtherBindFailuresWithTheirCode) {
   ScriptedBackend holder(ScriptedBackend::kEcho, tcp::endpoint(asio::ip::address_v4::any(), 0));
   Start();
-  PairSpec spec;
-  spec.localPort = holder.Port();
-  spec.remoteHost = "127.0.0.1";
-  spec.remotePort = 9;
-  EXPECT_EQ(m_engine->AddPair(spec), 0);
+  PairConfig config;
+  config.localPort = holder.Port();
+  config.remoteHost = "127.0.0.1";
+  config.remotePort = 9;
+  EXPECT_EQ(m_engine->AddPair(config), 0);
   EXPECT_EQ(
       m_events.Count("relay 端口:" + std::to_string(holder.Port()) + " 有另外一个程序在使用!"), 1);
 
@@ -405,9 +405,10 @@ TEST_F(EngineTest, ATakenPortIsReportedAsTheRelayReportsItAndOtherBindFailuresWi
   m_engine.reset();
   m_settings.bindAddress = "192.0.2.1";
   Start();
-  spec.localPort = FreePort();
-  EXPECT_EQ(m_engine->AddPair(spec), 0);
-  EXPECT_EQ(m_events.Count("relay 端口:" + std::to_string(spec.localPort) + " 绑定失败(10049)!"), 1)
+  config.localPort = FreePort();
+  EXPECT_EQ(m_engine->AddPair(config), 0);
+  EXPECT_EQ(m_events.Count("relay 端口:" + std::to_string(config.localPort) + " 绑定失败(10049)!"),
+            1)
       << ::testing::PrintToString(m_events.Lines());
 }
 
