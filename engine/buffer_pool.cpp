@@ -8,6 +8,7 @@ BufferPool::~BufferPool() {
 }
 
 char* BufferPool::Take() {
+  ++m_inUse;
   if (m_free.empty())
     return new char[kTransferBufferSize];
   char* b = m_free.back();
@@ -16,6 +17,7 @@ char* BufferPool::Take() {
 }
 
 void BufferPool::Give(char* buffer) {
+  --m_inUse;
   if (m_free.size() >= kKeepFree) {
     delete[] buffer;
     return;

@@ -25,9 +25,13 @@ class BufferPool {
   BufferPool& operator=(const BufferPool&) = delete;
   char* Take();
   void Give(char* buffer);
+  // Buffers taken and not given back: the bytes in flight of this thread's
+  // connections, and the reads of its busy ones.
+  std::size_t InUse() const { return m_inUse; }
 
  private:
   std::vector<char*> m_free;
+  std::size_t m_inUse = 0;
 };
 
 // One buffer held for as long as it is in use; move-only.

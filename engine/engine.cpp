@@ -81,6 +81,15 @@ PairFigures Engine::Figures(int id) const {
   return it == m_pairs.end() ? PairFigures() : it->second.listener->Figures();
 }
 
+std::size_t Engine::BuffersInUse() {
+  std::size_t total = 0;
+  for (auto& w : m_workers) {
+    if (!m_stopping)
+      RunOn(*w, [&] { total += w->buffers.InUse(); });
+  }
+  return total;
+}
+
 void Engine::BeginStop() {
   if (m_stopping)
     return;

@@ -34,6 +34,8 @@ class Engine {
   // Closes the pair's listener and every one of its connections.
   void RemovePair(int id);
   PairFigures Figures(int id) const;
+  // Transfer buffers held now, over every event thread.
+  std::size_t BuffersInUse();
 
   // Stops every pair and lets the event threads end; WaitStopped returns
   // true once they have (false on time-out, to be asked again).

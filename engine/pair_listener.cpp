@@ -22,6 +22,8 @@ constexpr std::chrono::milliseconds kFirstBackoff{50};
 constexpr std::chrono::milliseconds kLongestBackoff{1000};
 // A burst of refusals is over after this long without one.
 constexpr std::chrono::seconds kBurstQuiet{1};
+// How often busy directions are checked for having gone quiet.
+constexpr std::chrono::milliseconds kBusySweepPeriod{50};
 
 asio::ip::address ListenAddress(const std::string& text) {
   if (text.empty())
@@ -42,7 +44,8 @@ PairListener::PairListener(asio::io_context& context, BufferPool& buffers, const
       m_acceptor(context),
       m_backoff(context),
       m_burstTimer(context),
-      m_idleTimer(context) {}
+      m_idleTimer(context),
+      m_busyTimer(context) {}
 
 PairListener::~PairListener() = default;
 
@@ -94,6 +97,7 @@ void PairListener::Close() {
   m_backoff.cancel();
   m_burstTimer.cancel();
   m_idleTimer.cancel();
+  m_busyTimer.cancel();
   std::vector<std::shared_ptr<Session>> live;
   for (Session* s = m_sessions; s != nullptr; s = s->m_next)
     live.push_back(s->shared_from_this());
@@ -260,6 +264,26 @@ void PairListener::SweepIdle() {
   for (const auto& s : idle)
     s->Close();
   ScheduleIdleSweep();
+}
+
+void PairListener::NoteTraffic() {
+  if (m_busySweeping || m_closed)
+    return;
+  m_busySweeping = true;
+  m_busyTimer.expires_after(kBusySweepPeriod);
+  m_busyTimer.async_wait([self = shared_from_this()](const asio::error_code& ec) {
+    if (!ec && !self->m_closed)
+      self->SweepBusy();
+  });
+}
+
+void PairListener::SweepBusy() {
+  m_busySweeping = false;
+  bool moved = false;
+  for (Session* s = m_sessions; s != nullptr; s = s->m_next)
+    moved = s->SweepBusy() || moved;
+  if (moved)
+    NoteTraffic();
 }
 
 }  // namespace vx::engine

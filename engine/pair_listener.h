@@ -1,5 +1,6 @@
 // One pair on one event thread: the listening socket, its connections, the
-// connection limit, the back-off when descriptors run out, and the idle sweep.
+// connection limit, the back-off when descriptors run out, and the idle and
+// busy sweeps.
 // Everything here runs on the pair's event thread, except Figures().
 #pragma once
 
@@ -49,6 +50,8 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   void OutboundSocketOpened();
   void NameResolved();
   void NameFailed(const asio::error_code& ec);
+  // Bytes moved: the busy sweep runs until a period passes without any.
+  void NoteTraffic();
 
  private:
   using Clock = std::chrono::steady_clock;
@@ -62,6 +65,7 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   void NoteOutageFailure(const char* relayFormat, const asio::error_code& ec);
   void ScheduleIdleSweep();
   void SweepIdle();
+  void SweepBusy();
 
   BufferPool& m_buffers;
   PairConfig m_config;
@@ -85,6 +89,8 @@ class PairListener : public std::enable_shared_from_this<PairListener> {
   Clock::time_point m_lastRefusal;
 
   asio::steady_timer m_idleTimer;
+  asio::steady_timer m_busyTimer;
+  bool m_busySweeping = false;
   bool m_nameFailing = false;
 };
 

@@ -14,6 +14,8 @@ namespace {
 // Reads of a full buffer in a row before a direction lets the other
 // connections of its thread have a turn.
 constexpr int kReadsPerTurn = 16;
+// Reads passed on within one busy sweep period that make a direction busy.
+constexpr unsigned kBusyHops = 4;
 
 bool WouldBlock(const asio::error_code& ec) {
   return ec == asio::error::would_block || ec == asio::error::try_again;
@@ -110,6 +112,8 @@ void Session::ConnectNext() {
   }
   m_pair->OutboundSocketOpened();
   m_server.set_option(tcp::no_delay(true), ec);
+  // Non-blocking before the connect, which then needs no switch of its own.
+  m_server.non_blocking(true, ec);
   m_server.async_connect(to, [self = shared_from_this()](const asio::error_code& ec) {
     if (self->m_finished || !self->m_connecting)
       return;
@@ -148,13 +152,17 @@ void Session::ConnectFailed(const asio::error_code& ec) {
 
 void Session::Connected() {
   m_connecting.reset();
-  asio::error_code ignored;
-  m_server.non_blocking(true, ignored);
   m_relaying = true;
   m_lastActive = std::chrono::steady_clock::now();
   Pump(kUp);
-  if (!m_finished)
+  if (m_finished)
+    return;
+  // A remote just connected has rarely sent anything yet: wait for its bytes
+  // rather than try a read that would find none.
+  if (m_closing)
     Pump(kDown);
+  else
+    WaitReadable(kDown);
 }
 
 void Session::Pump(int d) {
@@ -167,50 +175,57 @@ void Session::Pump(int d) {
     return;
   }
   tcp::socket& from = From(d);
-  tcp::socket& to = To(d);
   for (int round = 0; round < kReadsPerTurn; ++round) {
-    char* data = f.buffer.Get();
     asio::error_code ec;
-    std::size_t n = from.read_some(asio::buffer(data, kTransferBufferSize), ec);
+    std::size_t n = from.read_some(asio::buffer(f.buffer.Get(), kTransferBufferSize), ec);
     if (WouldBlock(ec)) {
-      f.buffer.Release();
-      WaitReadable(d);
+      AwaitBytes(d);
       return;
     }
-    if (ec == asio::error::eof) {
-      f.buffer.Release();
-      Ended(d);
+    AfterRead next = PassOn(d, ec, n);
+    if (next == kDrained)
+      AwaitBytes(d);
+    if (next != kReadMore)
       return;
-    }
-    if (ec) {
-      Finish(true);
-      return;
-    }
-    if (m_pair->Settings().idleTimeoutSeconds > 0)
-      m_lastActive = std::chrono::steady_clock::now();
-    if (d == kUp)
-      m_pair->Counters().AddUp(n);
-    else
-      m_pair->Counters().AddDown(n);
-    std::size_t written = to.write_some(asio::buffer(data, n), ec);
-    if (ec && !WouldBlock(ec)) {
-      Finish(true);
-      return;
-    }
-    if (written < n) {
-      f.held = n;
-      WriteRest(d, written);
-      return;
-    }
-    if (n < kTransferBufferSize) {
-      // A short read took everything there was.
-      f.buffer.Release();
-      WaitReadable(d);
-      return;
-    }
   }
   f.buffer.Release();
   asio::post(m_client.get_executor(), [self = shared_from_this(), d] { self->Pump(d); });
+}
+
+bool Session::Forward(int d, std::size_t n) {
+  Flow& f = m_flows[d];
+  if (m_pair->Settings().idleTimeoutSeconds > 0)
+    m_lastActive = std::chrono::steady_clock::now();
+  if (d == kUp)
+    m_pair->Counters().AddUp(n);
+  else
+    m_pair->Counters().AddDown(n);
+  if (f.hops++ == 0)
+    m_pair->NoteTraffic();
+  asio::error_code ec;
+  std::size_t written = To(d).write_some(asio::buffer(f.buffer.Get(), n), ec);
+  if (ec && !WouldBlock(ec)) {
+    Finish(true);
+    return false;
+  }
+  if (written < n) {
+    f.held = n;
+    WriteRest(d, written);
+    return false;
+  }
+  return true;
+}
+
+void Session::AwaitBytes(int d) {
+  Flow& f = m_flows[d];
+  if (!f.busy && f.hops >= kBusyHops)
+    f.busy = true;
+  if (f.busy) {
+    ReadWhenBusy(d);
+  } else {
+    f.buffer.Release();
+    WaitReadable(d);
+  }
 }
 
 void Session::WaitReadable(int d) {
@@ -224,6 +239,77 @@ void Session::WaitReadable(int d) {
                        }
                        self->Pump(d);
                      });
+}
+
+void Session::ReadWhenBusy(int d) {
+  // A read with a buffer takes the bytes as they come: on Windows an
+  // overlapped receive instead of a trip through the wait thread; with epoll
+  // an attempt at once instead of re-arming the descriptor.
+  Flow& f = m_flows[d];
+  f.readPending = true;
+  From(d).async_read_some(
+      asio::buffer(f.buffer.Get(), kTransferBufferSize),
+      [self = shared_from_this(), d](const asio::error_code& ec, std::size_t n) {
+        self->OnBusyRead(d, ec, n);
+      });
+}
+
+void Session::OnBusyRead(int d, const asio::error_code& ec, std::size_t n) {
+  Flow& f = m_flows[d];
+  f.readPending = false;
+  bool quieted = f.quieting;
+  f.quieting = false;
+  if (m_finished)
+    return;
+  if (ec == asio::error::operation_aborted && quieted) {
+    // Cancelled before it took anything: back to waiting without a buffer.
+    f.busy = false;
+    f.buffer.Release();
+    WaitReadable(d);
+    return;
+  }
+  if (m_closing) {
+    Pump(d);
+    return;
+  }
+  AfterRead next = PassOn(d, ec, n);
+  if (next == kReadMore)
+    Pump(d);
+  else if (next == kDrained)
+    AwaitBytes(d);
+}
+
+Session::AfterRead Session::PassOn(int d, const asio::error_code& ec, std::size_t n) {
+  if (ec == asio::error::eof) {
+    m_flows[d].buffer.Release();
+    Ended(d);
+    return kStopped;
+  }
+  if (ec) {
+    Finish(true);
+    return kStopped;
+  }
+  if (!Forward(d, n))
+    return kStopped;
+  // A short read took everything there was; a full one may have left more.
+  return n == kTransferBufferSize ? kReadMore : kDrained;
+}
+
+bool Session::SweepBusy() {
+  bool moved = false;
+  for (int d = kUp; d <= kDown; ++d) {
+    Flow& f = m_flows[d];
+    moved = moved || f.hops > 0;
+    // Cancelling the read cancels every operation on its socket, so not
+    // while the other direction writes to it.
+    if (f.busy && f.hops == 0 && f.readPending && !f.quieting && !m_flows[1 - d].writing) {
+      f.quieting = true;
+      asio::error_code ignored;
+      From(d).cancel(ignored);
+    }
+    f.hops = 0;
+  }
+  return moved;
 }
 
 void Session::WriteRest(int d, std::size_t offset) {
@@ -288,8 +374,12 @@ void Session::Finish(bool abortive) {
   }
   m_client.close(ignored);
   m_server.close(ignored);
-  m_flows[kUp].buffer.Release();
-  m_flows[kDown].buffer.Release();
+  // A buffer under a pending read or write goes back when that operation has
+  // completed and the session ends.
+  for (Flow& f : m_flows) {
+    if (!f.readPending && !f.writing)
+      f.buffer.Release();
+  }
   m_pair->Counters().Closed();
   if (m_pair->Settings().connectionEvents)
     m_pair->Events().ConnectionClosed(m_pair->Config().localPort, FormatEndpoint(m_peer));

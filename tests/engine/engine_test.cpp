@@ -269,6 +269,45 @@ TEST_F(EngineTest, AnIdleConnectionIsClosedAfterTheIdleTimeAndABusyOneIsNot) {
   EXPECT_EQ(idle.ReadToEnd(nullptr, Ms(500)), PeerEnd::kEof);
 }
 
+TEST_F(EngineTest, ABusyConnectionHoldsBuffersOnlyWhileBytesFlowAndCarriesOnAfterwards) {
+  ScriptedBackend echo(ScriptedBackend::kEcho);
+  std::uint16_t port = Pair("127.0.0.1", echo.Port());
+  ASSERT_NE(port, 0);
+  PeerSocket c;
+  ASSERT_TRUE(c.Connect(Local4(port)));
+  auto buffersAre = [&](std::size_t n, const std::string& what) {
+    return WaitFor([&] { return m_engine->BuffersInUse() == n; }, Ms(5000), what);
+  };
+  std::string back;
+  ASSERT_TRUE(c.Send("one") && c.Receive(3, &back));
+  EXPECT_TRUE(buffersAre(0, "a single exchange to leave no buffer behind"));
+
+  // Back-to-back exchanges make both directions busy: each keeps its buffer
+  // under a read that waits for the next bytes.
+  bool sawBusy = false;
+  for (int i = 0; i < 300; ++i) {
+    std::string msg = "ping" + std::to_string(i);
+    ASSERT_TRUE(c.Send(msg) && c.Receive(msg.size(), &back));
+    ASSERT_EQ(back, msg);
+    sawBusy = sawBusy || m_engine->BuffersInUse() == 2;
+  }
+  EXPECT_TRUE(sawBusy);
+  EXPECT_TRUE(buffersAre(0, "the sweep to give a quiet connection's buffers back"));
+
+  // Quieted, it still carries every byte, small and bulk.
+  ASSERT_TRUE(c.Send("after") && c.Receive(5, &back));
+  EXPECT_EQ(back, "after");
+  // Larger than a transfer buffer, smaller than what the sockets on the way
+  // hold, so sending all of it before reading cannot stall.
+  std::string bulk = Pattern(512 * 1024 + 17, 7);
+  ASSERT_TRUE(c.Send(bulk, Ms(20000)));
+  ASSERT_TRUE(c.Receive(bulk.size(), &back, Ms(20000)));
+  EXPECT_EQ(Mismatch(back, bulk), "");
+  c.ShutdownSend();
+  EXPECT_EQ(c.ReadToEnd(nullptr), PeerEnd::kEof);
+  EXPECT_TRUE(buffersAre(0, "a closed connection to leave no buffer behind"));
+}
+
 TEST_F(EngineTest, AResetAtAnyPointEndsThatConnectionAloneAndIsPassedOn) {
   m_settings.connectTimeoutSeconds = 2;
   ScriptedBackend sink(ScriptedBackend::kSink);
