@@ -63,6 +63,9 @@ bool PairListener::Open() {
   // A port whose old connections wait in TIME_WAIT binds again, as it does on
   // Windows without the option; a live listener still holds the port.
   m_acceptor.set_option(tcp::acceptor::reuse_address(true), ec);
+  // Accepted sockets take TCP_NODELAY from the listener: one call per pair
+  // instead of one per connection.
+  m_acceptor.set_option(tcp::no_delay(true), ec);
 #endif
   if (local.address().is_v6() && local.address().is_unspecified())
     m_acceptor.set_option(asio::ip::v6_only(false), ec);  // dual-stack where allowed

@@ -55,7 +55,9 @@ void Session::Start() {
     m_peer = m_client.remote_endpoint(ignored);
     m_pair->Events().ConnectionOpened(m_pair->Config().localPort, FormatEndpoint(m_peer));
   }
+#ifdef _WIN32
   m_client.set_option(tcp::no_delay(true), ignored);
+#endif  // elsewhere the accepted socket has it from the listener
   m_client.non_blocking(true, ignored);
 
   m_connecting = std::make_unique<Connecting>(m_client.get_executor());

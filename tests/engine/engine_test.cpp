@@ -4,6 +4,8 @@
 // never reads, addresses and names.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "engine/engine.h"
 #include "tests/engine/peer_socket.h"
 
@@ -306,6 +308,54 @@ TEST_F(EngineTest, ABusyConnectionHoldsBuffersOnlyWhileBytesFlowAndCarriesOnAfte
   c.ShutdownSend();
   EXPECT_EQ(c.ReadToEnd(nullptr), PeerEnd::kEof);
   EXPECT_TRUE(buffersAre(0, "a closed connection to leave no buffer behind"));
+}
+
+TEST_F(EngineTest, AMessageInTwoPartsNeverWaitsForAnAcknowledgementEitherWay) {
+  // A message whose tail comes a moment after its head leaves the relay as
+  // two writes; without TCP_NODELAY on the relay's socket the tail waits
+  // for the receiver's delayed acknowledgement of the head (at least 40 ms
+  // on Linux, whose stack Wine uses too).
+  ScriptedBackend remote(ScriptedBackend::kSink);
+  std::uint16_t port = Pair("127.0.0.1", remote.Port());
+  ASSERT_NE(port, 0);
+  PeerSocket c;
+  ASSERT_TRUE(c.Connect(Local4(port)));
+  ASSERT_TRUE(remote.WaitAccepted(1));
+  const std::string head = Pattern(1000, 3), tail = "tail";
+  std::size_t upTotal = 0;
+  auto up = [&] {
+    upTotal += head.size() + tail.size();
+    return c.Send(head) && (std::this_thread::sleep_for(Ms(2)), c.Send(tail)) &&
+           remote.WaitReceived(0, upTotal);
+  };
+  auto down = [&] {
+    remote.Send(0, head);
+    std::this_thread::sleep_for(Ms(2));
+    remote.Send(0, tail);
+    std::string got;
+    return c.Receive(head.size() + tail.size(), &got) && got == head + tail;
+  };
+  // Past the first segments, which the receivers acknowledge at once anyway.
+  for (int i = 0; i < 20; ++i)
+    ASSERT_TRUE(up() && down());
+  constexpr int kRounds = 25;
+  std::vector<std::chrono::microseconds> upTimes, downTimes;
+  auto timed = [](auto step, std::vector<std::chrono::microseconds>* into) {
+    auto t0 = std::chrono::steady_clock::now();
+    bool ok = step();
+    into->push_back(std::chrono::duration_cast<std::chrono::microseconds>(
+        std::chrono::steady_clock::now() - t0));
+    return ok;
+  };
+  for (int i = 0; i < kRounds; ++i) {
+    ASSERT_TRUE(timed(up, &upTimes)) << i;
+    ASSERT_TRUE(timed(down, &downTimes)) << i;
+  }
+  std::sort(upTimes.begin(), upTimes.end());
+  std::sort(downTimes.begin(), downTimes.end());
+  // A loaded machine slows some rounds, not the typical one.
+  EXPECT_LT(upTimes[kRounds / 2].count(), 25000) << "client to remote, median in µs";
+  EXPECT_LT(downTimes[kRounds / 2].count(), 25000) << "remote to client, median in µs";
 }
 
 TEST_F(EngineTest, AResetAtAnyPointEndsThatConnectionAloneAndIsPassedOn) {

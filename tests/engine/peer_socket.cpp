@@ -43,6 +43,9 @@ bool PeerSocket::Connect(const tcp::endpoint& to, Ms timeout) {
     m_socket.close(ignored);
     return false;
   }
+  // Sends at once, so any wait for a delayed acknowledgement is the relay's.
+  asio::error_code ignored;
+  m_socket.set_option(tcp::no_delay(true), ignored);
   return true;
 }
 
@@ -165,6 +168,8 @@ void ScriptedBackend::Accept() {
   m_acceptor.async_accept([this](const asio::error_code& ec, tcp::socket s) {
     if (ec)
       return;
+    asio::error_code ignored;
+    s.set_option(tcp::no_delay(true), ignored);
     auto c = std::make_shared<Conn>(std::move(s));
     {
       std::lock_guard<std::mutex> lock(m_mutex);
