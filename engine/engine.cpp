@@ -83,10 +83,10 @@ PairFigures Engine::Figures(int id) const {
 
 std::size_t Engine::BuffersInUse() {
   std::size_t total = 0;
-  for (auto& w : m_workers) {
-    if (!m_stopping)
-      RunOn(*w, [&] { total += w->buffers.InUse(); });
-  }
+  if (m_stopping)
+    return total;  // the threads may be gone
+  for (auto& w : m_workers)
+    RunOn(*w, [&] { total += w->buffers.InUse(); });
   return total;
 }
 
