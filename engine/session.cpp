@@ -1,5 +1,6 @@
 #include "engine/session.h"
 
+#include "engine/drained_wait.h"
 #include "engine/endpoint_text.h"
 #include "engine/pair_listener.h"
 #include "engine/socket_error_code.h"
@@ -16,6 +17,9 @@ namespace {
 constexpr int kReadsPerTurn = 16;
 // Reads passed on within one busy sweep period that make a direction busy.
 constexpr unsigned kBusyHops = 4;
+// Where a wait after a short read costs no system call, a pending read with
+// a buffer saves nothing, so no direction becomes busy.
+constexpr bool kBusyReads = !kDrainedWaitQueuesOnly;
 
 bool WouldBlock(const asio::error_code& ec) {
   return ec == asio::error::would_block || ec == asio::error::try_again;
@@ -164,7 +168,7 @@ void Session::Connected() {
   if (m_closing)
     Pump(kDown);
   else
-    WaitReadable(kDown);
+    WaitReadable(kDown, false);
 }
 
 void Session::Pump(int d) {
@@ -176,6 +180,8 @@ void Session::Pump(int d) {
       Finish(false);
     return;
   }
+  if (f.writing)
+    return;  // the buffer is still going out; the write's end reads on
   tcp::socket& from = From(d);
   for (int round = 0; round < kReadsPerTurn; ++round) {
     asio::error_code ec;
@@ -220,27 +226,46 @@ bool Session::Forward(int d, std::size_t n) {
 
 void Session::AwaitBytes(int d) {
   Flow& f = m_flows[d];
-  if (!f.busy && f.hops >= kBusyHops)
+  if (kBusyReads && !f.busy && f.hops >= kBusyHops)
     f.busy = true;
   if (f.busy) {
     ReadWhenBusy(d);
   } else {
     f.buffer.Release();
-    WaitReadable(d);
+    WaitReadable(d, true);
   }
 }
 
-void Session::WaitReadable(int d) {
-  From(d).async_wait(tcp::socket::wait_read,
-                     [self = shared_from_this(), d](const asio::error_code& ec) {
-                       if (self->m_finished)
-                         return;
-                       if (ec) {
-                         self->Finish(true);
-                         return;
-                       }
-                       self->Pump(d);
-                     });
+void Session::WaitReadable(int d, bool drained) {
+  Flow& f = m_flows[d];
+  if (f.waiting)
+    return;  // the sweep's read found the socket empty again: that wait holds
+  f.waiting = true;
+  f.drainedWait = drained && kDrainedWaitQueuesOnly;
+  auto then = [self = shared_from_this(), d](const asio::error_code& ec) {
+    Flow& flow = self->m_flows[d];
+    flow.waiting = false;
+    flow.drainedWait = false;
+    if (self->m_finished)
+      return;
+    if (ec) {
+      self->Finish(true);
+      return;
+    }
+    if (!flow.writing)  // else the write's end reads on
+      self->Pump(d);
+  };
+  if (f.drainedWait)
+    AsyncWaitAfterDrain(From(d), std::move(then));
+  else
+    From(d).async_wait(tcp::socket::wait_read, std::move(then));
+}
+
+void Session::ReadAgainAfterQuiet(int d) {
+  Flow& f = m_flows[d];
+  // The wait stays queued: it still answers the next bytes that come.
+  if (!m_finished && f.waiting && f.drainedWait && !f.writing)
+    Pump(d);
 }
 
 void Session::ReadWhenBusy(int d) {
@@ -267,7 +292,7 @@ void Session::OnBusyRead(int d, const asio::error_code& ec, std::size_t n) {
     // Cancelled before it took anything: back to waiting without a buffer.
     f.busy = false;
     f.buffer.Release();
-    WaitReadable(d);
+    WaitReadable(d, false);
     return;
   }
   if (m_closing) {
@@ -308,6 +333,16 @@ bool Session::SweepBusy() {
       f.quieting = true;
       asio::error_code ignored;
       From(d).cancel(ignored);
+    }
+    // A read that stopped short at an urgent mark left bytes that raise no
+    // new event: a direction gone quiet after a wait of that kind reads once
+    // more.
+    if (f.hops > 0) {
+      f.readAfterQuiet = false;
+    } else if (f.drainedWait && !f.readAfterQuiet) {
+      f.readAfterQuiet = true;
+      asio::post(m_client.get_executor(),
+                 [self = shared_from_this(), d] { self->ReadAgainAfterQuiet(d); });
     }
     f.hops = 0;
   }

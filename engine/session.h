@@ -2,10 +2,11 @@
 // remote (resolved and connected asynchronously, within the connect time-out),
 // and the bytes in flight each way. A quiet direction holds no transfer
 // buffer: it waits for readability and takes one only for the bytes that
-// came. A busy direction (several reads in one sweep period) keeps its
-// buffer under a pending read, the cheaper wait on Windows above all, until
-// a sweep finds it quiet. An idle connection holds none. Runs on its pair's
-// event thread only.
+// came. With epoll, a wait after a read that came back short costs no system
+// call (engine/drained_wait.h). On Windows a busy direction (several reads in
+// one sweep period) keeps its buffer under a pending read, the cheaper wait
+// there, until a sweep finds it quiet. An idle connection holds none. Runs on
+// its pair's event thread only.
 #pragma once
 
 #include <chrono>
@@ -34,7 +35,8 @@ class Session : public std::enable_shared_from_this<Session> {
   // connecting are never idle (the connect time-out covers them).
   bool IdleSince(std::chrono::steady_clock::time_point since) const;
   // The pair's busy sweep: gives back the buffers of directions that moved
-  // nothing since the last sweep and starts a new count. Returns whether
+  // nothing since the last sweep, reads once more where a quiet direction's
+  // wait followed a short read, and starts a new count. Returns whether
   // anything moved, so the sweep goes on while traffic flows.
   bool SweepBusy();
 
@@ -49,11 +51,14 @@ class Session : public std::enable_shared_from_this<Session> {
     PooledBuffer buffer;
     std::size_t held = 0;  // bytes in the buffer still to be written
     bool writing = false;
-    bool ended = false;        // its reader sent a FIN
-    bool busy = false;         // waits with a read into its buffer
-    bool readPending = false;  // that read is outstanding
-    bool quieting = false;     // it is being cancelled to give the buffer back
-    unsigned hops = 0;         // reads passed on since the last busy sweep
+    bool ended = false;           // its reader sent a FIN
+    bool busy = false;            // waits with a read into its buffer
+    bool readPending = false;     // that read is outstanding
+    bool quieting = false;        // it is being cancelled to give the buffer back
+    unsigned hops = 0;            // reads passed on since the last busy sweep
+    bool waiting = false;         // a wait for readability is queued
+    bool drainedWait = false;     // it follows a short read: no re-check
+    bool readAfterQuiet = false;  // the sweep has read once since it went quiet
   };
   struct Connecting;
 
@@ -78,7 +83,11 @@ class Session : public std::enable_shared_from_this<Session> {
   bool Forward(int d, std::size_t n);
   // Everything there was has been passed on: wait for the next bytes.
   void AwaitBytes(int d);
-  void WaitReadable(int d);
+  // `drained`: the caller's read has just found the socket empty; otherwise
+  // bytes may be waiting already (a fresh socket, a cancelled read).
+  void WaitReadable(int d, bool drained);
+  // The sweep's read of a direction gone quiet under a wait after a short read.
+  void ReadAgainAfterQuiet(int d);
   void ReadWhenBusy(int d);
   void OnBusyRead(int d, const asio::error_code& ec, std::size_t n);
   void WriteRest(int d, std::size_t offset);

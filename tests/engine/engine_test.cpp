@@ -6,6 +6,12 @@
 
 #include <algorithm>
 
+#ifdef __linux__
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#endif
+
 #include "engine/engine.h"
 #include "tests/engine/peer_socket.h"
 
@@ -284,16 +290,21 @@ TEST_F(EngineTest, ABusyConnectionHoldsBuffersOnlyWhileBytesFlowAndCarriesOnAfte
   ASSERT_TRUE(c.Send("one") && c.Receive(3, &back));
   EXPECT_TRUE(buffersAre(0, "a single exchange to leave no buffer behind"));
 
-  // Back-to-back exchanges make both directions busy: each keeps its buffer
-  // under a read that waits for the next bytes.
-  bool sawBusy = false;
+  // Back-to-back exchanges make both directions busy on Windows: each keeps
+  // its buffer under a read that waits for the next bytes. With epoll a
+  // wait costs nothing there, so buffers are held only while bytes pass.
+  std::size_t mostHeld = 0;
   for (int i = 0; i < 300; ++i) {
     std::string msg = "ping" + std::to_string(i);
     ASSERT_TRUE(c.Send(msg) && c.Receive(msg.size(), &back));
     ASSERT_EQ(back, msg);
-    sawBusy = sawBusy || m_engine->BuffersInUse() == 2;
+    mostHeld = std::max(mostHeld, m_engine->BuffersInUse());
   }
-  EXPECT_TRUE(sawBusy);
+#ifdef _WIN32
+  EXPECT_EQ(mostHeld, 2u);
+#else
+  EXPECT_LE(mostHeld, 1u);
+#endif
   EXPECT_TRUE(buffersAre(0, "the sweep to give a quiet connection's buffers back"));
 
   // Quieted, it still carries every byte, small and bulk.
@@ -357,6 +368,32 @@ TEST_F(EngineTest, AMessageInTwoPartsNeverWaitsForAnAcknowledgementEitherWay) {
   EXPECT_LT(upTimes[kRounds / 2].count(), 25000) << "client to remote, median in µs";
   EXPECT_LT(downTimes[kRounds / 2].count(), 25000) << "remote to client, median in µs";
 }
+
+#ifdef __linux__
+TEST_F(EngineTest, BytesQueuedBehindAnUrgentMarkGoOnWithoutWaitingForMore) {
+  // A read stops short at an urgent mark although bytes are queued behind
+  // it, so a short read is no proof that the socket is empty. Corked, the
+  // head, its urgent byte and the tail arrive as one segment.
+  ScriptedBackend echo(ScriptedBackend::kEcho);
+  std::uint16_t port = Pair("127.0.0.1", echo.Port());
+  ASSERT_NE(port, 0);
+  PeerSocket c;
+  ASSERT_TRUE(c.Connect(Local4(port)));
+  std::string back;
+  ASSERT_TRUE(c.Send("hello") && c.Receive(5, &back));
+  int fd = c.Socket().native_handle();
+  auto cork = [fd](int on) { return setsockopt(fd, IPPROTO_TCP, TCP_CORK, &on, sizeof on) == 0; };
+  for (int round = 0; round < 3; ++round) {
+    ASSERT_TRUE(cork(1));
+    ASSERT_EQ(send(fd, "head!", 5, MSG_OOB), 5);
+    ASSERT_EQ(send(fd, "tail", 4, 0), 4);
+    ASSERT_TRUE(cork(0));
+    // The urgent byte itself is out of band, not part of the stream.
+    ASSERT_TRUE(c.Receive(8, &back, Ms(3000))) << "round " << round << " got " << back;
+    EXPECT_EQ(back, "headtail");
+  }
+}
+#endif
 
 TEST_F(EngineTest, AResetAtAnyPointEndsThatConnectionAloneAndIsPassedOn) {
   m_settings.connectTimeoutSeconds = 2;
