@@ -18,7 +18,7 @@
     ASIO_VERSION < 102300
 #define VEXHOLD_DRAINED_WAIT 1
 #else
-#define VEXHOLD_DRAINED_WAIT 1
+#define VEXHOLD_DRAINED_WAIT 0
 #endif
 
 namespace vx::engine {
