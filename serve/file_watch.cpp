@@ -25,6 +25,10 @@ FileWatch::FileWatch(std::filesystem::path file, Logger& logger,
       m_requestReload(std::move(requestReload)),
       m_timing(timing) {
   m_thread = std::thread([this] { Run(); });
+  // A change saved just after the start is caught only once the directory
+  // is watched; the bound keeps a stuck file system from holding the start.
+  std::unique_lock<std::mutex> lock(m_mutex);
+  m_wake.wait_for(lock, std::chrono::seconds(5), [this] { return m_armed || m_quit; });
 }
 
 FileWatch::~FileWatch() {
@@ -67,7 +71,9 @@ void FileWatch::Run() {
       if (m_quit)
         return;
       m_changes = changes.get();
+      m_armed = true;
     }
+    m_wake.notify_all();
     bool cancelled = false;
     if (changes->Ok()) {
       if (reportedFailure)

@@ -53,6 +53,7 @@ class FileWatch {
   std::mutex m_mutex;
   std::condition_variable m_wake;
   bool m_quit = false;
+  bool m_armed = false;  // the first watch of the directory is in place
   std::thread m_thread;
 };
 
