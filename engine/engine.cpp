@@ -15,11 +15,30 @@ Engine::Engine(const EngineSettings& settings, EngineEvents& events)
     m_workers.push_back(std::make_unique<Worker>());
     Worker* w = m_workers.back().get();
     w->thread = std::thread([this, w] {
-      w->context.run();
+      RunEvents(w->context, m_settings.busyPollMicroseconds);
       std::lock_guard<std::mutex> lock(m_mutex);
       --m_running;
       m_threadEnded.notify_all();
     });
+  }
+}
+
+void Engine::RunEvents(asio::io_context& context, int busyPollMicroseconds) {
+  if (busyPollMicroseconds <= 0) {
+    context.run();
+    return;
+  }
+  using Clock = std::chrono::steady_clock;
+  const auto window = std::chrono::microseconds(busyPollMicroseconds);
+  auto lastEvent = Clock::now();
+  // The context stops itself once no work is left, as run() would return.
+  while (!context.stopped()) {
+    if (context.poll() > 0) {
+      lastEvent = Clock::now();
+    } else if (Clock::now() - lastEvent >= window) {
+      context.run_one();  // sleeps until the next event
+      lastEvent = Clock::now();
+    }
   }
 }
 

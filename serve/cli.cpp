@@ -42,6 +42,7 @@ const NumberOption kNumberOptions[] = {
     {"--max-connections", 1, 1000000, "1-1000000", nullptr,
      &engine::EngineSettings::maxConnections},
     {"--threads", 1, 64, "1-64", nullptr, &engine::EngineSettings::threads},
+    {"--busy-poll", 0, 1000, "0-1000", nullptr, &engine::EngineSettings::busyPollMicroseconds},
     {"--stats-interval", 1, kDay, "1-86400", &ServeOptions::statsIntervalSeconds, nullptr},
     {"--log-size", 1, kMaxLogSizeMiB, "1-4096", &ServeOptions::logSizeMiB, nullptr},
 };

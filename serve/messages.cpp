@@ -100,6 +100,8 @@ std::string HelpText() {
       "      --stats-interval 秒   每隔这么久记录统计数字 (默认: 只在 SIGUSR1 时和停止时)\n"
 #endif
       "      --threads N           转发线程数, 映射分布到各线程 (默认: 1)\n"
+      "      --busy-poll 微秒      处理完事件后继续查看这么久再休眠, 降低往返延迟,\n"
+      "                            代价是这段时间的 CPU (默认: 0, 立即休眠; 最大 1000)\n"
 #ifdef _WIN32
       "      --log-size MiB        服务日志文件的大小上限 (默认 10), 超过时换新文件,\n"
       "                            保留 3 个旧文件 (vexhold-serve.1.log 到 .3.log)\n"

@@ -86,6 +86,7 @@ std::vector<std::string> ServiceArguments(const ServeOptions& options, const std
   if (e.halfClose)
     args.push_back("--half-close");
   number("--threads", e.threads, d.threads);
+  number("--busy-poll", e.busyPollMicroseconds, d.busyPollMicroseconds);
   number("--stats-interval", options.statsIntervalSeconds, defaults.statsIntervalSeconds);
   return args;
 }

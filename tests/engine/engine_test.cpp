@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <ctime>
 
 #ifdef __linux__
 #include <netinet/in.h>
@@ -21,6 +22,23 @@ namespace {
 using engine::Engine;
 using engine::EngineSettings;
 using engine::PairConfig;
+
+double ThisProcessCpuSeconds() {
+#ifdef _WIN32
+  FILETIME created, ended, kernel, user;
+  GetProcessTimes(GetCurrentProcess(), &created, &ended, &kernel, &user);
+  auto seconds = [](FILETIME f) {
+    return static_cast<double>(static_cast<std::uint64_t>(f.dwHighDateTime) << 32 |
+                               f.dwLowDateTime) /
+           1e7;
+  };
+  return seconds(kernel) + seconds(user);
+#else
+  timespec t{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+  return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+#endif
+}
 
 class EngineTest : public ::testing::Test {
  protected:
@@ -394,6 +412,35 @@ TEST_F(EngineTest, BytesQueuedBehindAnUrgentMarkGoOnWithoutWaitingForMore) {
   }
 }
 #endif
+
+TEST_F(EngineTest, WithABusyPollWindowItCarriesEveryByteThenSleepsAndStopsAtOnce) {
+  m_settings.busyPollMicroseconds = 1000;
+  ScriptedBackend echo(ScriptedBackend::kEcho);
+  std::uint16_t port = Pair("127.0.0.1", echo.Port());
+  ASSERT_NE(port, 0);
+  PeerSocket c;
+  ASSERT_TRUE(c.Connect(Local4(port)));
+  std::string back;
+  for (int i = 0; i < 200; ++i) {
+    std::string msg = "poll" + std::to_string(i);
+    ASSERT_TRUE(c.Send(msg) && c.Receive(msg.size(), &back));
+    ASSERT_EQ(back, msg);
+  }
+  std::string bulk = Pattern(256 * 1024 + 5, 9);
+  ASSERT_TRUE(c.Send(bulk, Ms(20000)) && c.Receive(bulk.size(), &back, Ms(20000)));
+  EXPECT_EQ(Mismatch(back, bulk), "");
+
+  // Quiet for far longer than the window: the event thread sleeps.
+  std::this_thread::sleep_for(Ms(200));
+  double cpu0 = ThisProcessCpuSeconds();
+  std::this_thread::sleep_for(Ms(1000));
+  EXPECT_LT(ThisProcessCpuSeconds() - cpu0, 0.25) << "the event thread went on polling";
+
+  c.ShutdownSend();
+  EXPECT_EQ(c.ReadToEnd(nullptr), PeerEnd::kEof);
+  m_engine->BeginStop();
+  EXPECT_TRUE(m_engine->WaitStopped(3000)) << "the polling thread did not end";
+}
 
 TEST_F(EngineTest, AResetAtAnyPointEndsThatConnectionAloneAndIsPassedOn) {
   m_settings.connectTimeoutSeconds = 2;

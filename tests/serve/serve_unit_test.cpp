@@ -211,7 +211,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   ServeOptions n;
   ASSERT_TRUE(ParseCommandLine(
       {"--bind", "::", "--connect-timeout=3", "--idle-timeout", "60", "--max-connections", "10",
-       "--half-close", "--stats-interval", "5", "--threads=2", "--quiet"},
+       "--half-close", "--stats-interval", "5", "--threads=2", "--busy-poll", "50", "--quiet"},
       &n, &err))
       << err;
   EXPECT_EQ(n.engine.bindAddress, "::");
@@ -221,6 +221,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   EXPECT_TRUE(n.engine.halfClose);
   EXPECT_EQ(n.statsIntervalSeconds, 5);
   EXPECT_EQ(n.engine.threads, 2);
+  EXPECT_EQ(n.engine.busyPollMicroseconds, 50);
   EXPECT_FALSE(n.engine.connectionEvents);
   ServeOptions defaults;
   ASSERT_TRUE(ParseCommandLine({}, &defaults, &err));
@@ -230,6 +231,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   EXPECT_EQ(defaults.engine.maxConnections, 4096);
   EXPECT_FALSE(defaults.engine.halfClose);
   EXPECT_EQ(defaults.engine.threads, 1);
+  EXPECT_EQ(defaults.engine.busyPollMicroseconds, 0);
   EXPECT_TRUE(defaults.engine.connectionEvents);
   for (std::vector<std::string> bad :
        std::vector<std::vector<std::string>>{{"--bind", "localhost"},
@@ -239,6 +241,8 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
                                              {"--max-connections", "2147483648"},
                                              {"--threads", "65"},
                                              {"--threads", "two"},
+                                             {"--busy-poll", "1001"},
+                                             {"--busy-poll", "-1"},
                                              {"--idle-timeout"},
                                              {"--half-close=yes"}}) {
     ServeOptions o;

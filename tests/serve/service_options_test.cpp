@@ -94,10 +94,10 @@ TEST(ServiceOptionsParse, TheServiceModesTheirNameAndTheStoredArguments) {
   EXPECT_EQ(back.logSizeMiB, 3);
   // The engine's options go into the stored command line too.
   ServeOptions tuned;
-  ASSERT_TRUE(ParseCommandLine(
-      {"--install", "--bind", "::", "--connect-timeout", "3", "--idle-timeout=60",
-       "--max-connections", "9000", "--half-close", "--threads", "2", "--stats-interval", "30"},
-      &tuned, &err))
+  ASSERT_TRUE(ParseCommandLine({"--install", "--bind", "::", "--connect-timeout", "3",
+                                "--idle-timeout=60", "--max-connections", "9000", "--half-close",
+                                "--threads", "2", "--busy-poll", "40", "--stats-interval", "30"},
+                               &tuned, &err))
       << err;
   ServeOptions tunedBack;
   ASSERT_TRUE(ParseCommandLine(ServiceArguments(tuned, "C:\\v"), &tunedBack, &err)) << err;
@@ -107,6 +107,7 @@ TEST(ServiceOptionsParse, TheServiceModesTheirNameAndTheStoredArguments) {
   EXPECT_EQ(tunedBack.engine.maxConnections, 9000);
   EXPECT_TRUE(tunedBack.engine.halfClose);
   EXPECT_EQ(tunedBack.engine.threads, 2);
+  EXPECT_EQ(tunedBack.engine.busyPollMicroseconds, 40);
   EXPECT_EQ(tunedBack.statsIntervalSeconds, 30);
   EXPECT_EQ(ServiceArguments(ServeOptions(), "C:\\v"),
             (std::vector<std::string>{"--service", "--name", "vexhold-serve", "--dir", "C:\\v"}));
