@@ -57,6 +57,15 @@ class EngineTest : public ::testing::Test {
       *id = got;
     return got == 0 ? 0 : config.localPort;
   }
+  // `client` connected through a fresh pair to `remote`.
+  ::testing::AssertionResult ConnectThrough(const ScriptedBackend& remote, PeerSocket* client) {
+    std::uint16_t port = Pair("127.0.0.1", remote.Port());
+    if (port == 0)
+      return ::testing::AssertionFailure() << "the pair did not start";
+    if (!client->Connect(Local4(port)))
+      return ::testing::AssertionFailure() << "no connection to port " << port;
+    return ::testing::AssertionSuccess();
+  }
   ::testing::AssertionResult OpenReaches(int id, std::uint64_t open) {
     return WaitFor(
         [&] { return m_engine->Figures(id).open == open; }, Ms(5000),
@@ -297,10 +306,8 @@ TEST_F(EngineTest, AnIdleConnectionIsClosedAfterTheIdleTimeAndABusyOneIsNot) {
 
 TEST_F(EngineTest, ABusyConnectionHoldsBuffersOnlyWhileBytesFlowAndCarriesOnAfterwards) {
   ScriptedBackend echo(ScriptedBackend::kEcho);
-  std::uint16_t port = Pair("127.0.0.1", echo.Port());
-  ASSERT_NE(port, 0);
   PeerSocket c;
-  ASSERT_TRUE(c.Connect(Local4(port)));
+  ASSERT_TRUE(ConnectThrough(echo, &c));
   auto buffersAre = [&](std::size_t n, const std::string& what) {
     return WaitFor([&] { return m_engine->BuffersInUse() == n; }, Ms(5000), what);
   };
@@ -345,10 +352,8 @@ TEST_F(EngineTest, AMessageInTwoPartsNeverWaitsForAnAcknowledgementEitherWay) {
   // for the receiver's delayed acknowledgement of the head (at least 40 ms
   // on Linux, whose stack Wine uses too).
   ScriptedBackend remote(ScriptedBackend::kSink);
-  std::uint16_t port = Pair("127.0.0.1", remote.Port());
-  ASSERT_NE(port, 0);
   PeerSocket c;
-  ASSERT_TRUE(c.Connect(Local4(port)));
+  ASSERT_TRUE(ConnectThrough(remote, &c));
   ASSERT_TRUE(remote.WaitAccepted(1));
   const std::string head = Pattern(1000, 3), tail = "tail";
   std::size_t upTotal = 0;
@@ -393,10 +398,8 @@ TEST_F(EngineTest, BytesQueuedBehindAnUrgentMarkGoOnWithoutWaitingForMore) {
   // it, so a short read is no proof that the socket is empty. Corked, the
   // head, its urgent byte and the tail arrive as one segment.
   ScriptedBackend echo(ScriptedBackend::kEcho);
-  std::uint16_t port = Pair("127.0.0.1", echo.Port());
-  ASSERT_NE(port, 0);
   PeerSocket c;
-  ASSERT_TRUE(c.Connect(Local4(port)));
+  ASSERT_TRUE(ConnectThrough(echo, &c));
   std::string back;
   ASSERT_TRUE(c.Send("hello") && c.Receive(5, &back));
   int fd = c.Socket().native_handle();
@@ -416,10 +419,8 @@ TEST_F(EngineTest, BytesQueuedBehindAnUrgentMarkGoOnWithoutWaitingForMore) {
 TEST_F(EngineTest, WithABusyPollWindowItCarriesEveryByteThenSleepsAndStopsAtOnce) {
   m_settings.busyPollMicroseconds = 1000;
   ScriptedBackend echo(ScriptedBackend::kEcho);
-  std::uint16_t port = Pair("127.0.0.1", echo.Port());
-  ASSERT_NE(port, 0);
   PeerSocket c;
-  ASSERT_TRUE(c.Connect(Local4(port)));
+  ASSERT_TRUE(ConnectThrough(echo, &c));
   std::string back;
   for (int i = 0; i < 200; ++i) {
     std::string msg = "poll" + std::to_string(i);
