@@ -13,8 +13,8 @@ serve=$build/serve/vexhold-serve
 [ -x "$serve" ] || { echo "no $serve: build the linux preset first" >&2; exit 1; }
 # Sized for the hold step as the peers' configurations are (haproxy maxconn 9000).
 relay="vexhold=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PORT} {TARGET_PORT} --max-connections 10000"
-# The same with a 50 µs busy-poll window, which trades CPU for round trips.
-polling="vexhold-poll=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PORT} {TARGET_PORT} --max-connections 10000 --busy-poll 50"
+# The same with the busy poll off: an event thread always sleeps at once.
+sleeping="vexhold-sleep=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PORT} {TARGET_PORT} --max-connections 10000 --busy-poll 0"
 cd "$harness"
-./run.sh --relay "$relay" --relay "$polling" --label vexhold "$@"
-./run.sh --relay "$relay" --relay "$polling" --label vexhold-scale --modes hold,rr64 --hold 8000 "$@"
+./run.sh --relay "$relay" --relay "$sleeping" --label vexhold "$@"
+./run.sh --relay "$relay" --relay "$sleeping" --label vexhold-scale --modes hold,rr64 --hold 8000 "$@"

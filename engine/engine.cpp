@@ -4,6 +4,7 @@
 #include <future>
 
 #include "engine/pair_listener.h"
+#include "engine/poll_window.h"
 
 namespace vx::engine {
 
@@ -29,16 +30,23 @@ void Engine::RunEvents(asio::io_context& context, int busyPollMicroseconds) {
     return;
   }
   using Clock = std::chrono::steady_clock;
-  const auto window = std::chrono::microseconds(busyPollMicroseconds);
+  PollWindow window{std::chrono::microseconds(busyPollMicroseconds)};
   auto lastEvent = Clock::now();
   // The context stops itself once no work is left, as run() would return.
   while (!context.stopped()) {
     if (context.poll() > 0) {
       lastEvent = Clock::now();
-    } else if (Clock::now() - lastEvent >= window) {
-      context.run_one();  // sleeps until the next event
-      lastEvent = Clock::now();
+      // poll() returns once a look found nothing more: with no window to
+      // look in, sleep now rather than look once again.
+      if (window.Current().count() > 0)
+        continue;
+    } else if (Clock::now() - lastEvent < window.Current()) {
+      continue;
     }
+    context.run_one();  // sleeps until the next event
+    auto woke = Clock::now();
+    window.AfterIdle(woke - lastEvent);
+    lastEvent = woke;
   }
 }
 

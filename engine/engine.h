@@ -56,8 +56,9 @@ class Engine {
     std::shared_ptr<PairListener> listener;
     Worker* worker = nullptr;
   };
-  // An event thread's loop: Asio's run(), or with a busy-poll window a loop
-  // that looks for events that long after the last before it sleeps.
+  // An event thread's loop: Asio's run(), or with a busy-poll limit a loop
+  // that looks for events a while after the last before it sleeps, as long
+  // as the gaps it sees say (PollWindow).
   static void RunEvents(asio::io_context& context, int busyPollMicroseconds);
   // Runs `task` on the worker's thread and waits for it (the event threads
   // never block, so this is short).

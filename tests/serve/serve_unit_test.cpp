@@ -211,7 +211,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   ServeOptions n;
   ASSERT_TRUE(ParseCommandLine(
       {"--bind", "::", "--connect-timeout=3", "--idle-timeout", "60", "--max-connections", "10",
-       "--half-close", "--stats-interval", "5", "--threads=2", "--busy-poll", "50", "--quiet"},
+       "--half-close", "--stats-interval", "5", "--threads=2", "--busy-poll", "80", "--quiet"},
       &n, &err))
       << err;
   EXPECT_EQ(n.engine.bindAddress, "::");
@@ -221,7 +221,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   EXPECT_TRUE(n.engine.halfClose);
   EXPECT_EQ(n.statsIntervalSeconds, 5);
   EXPECT_EQ(n.engine.threads, 2);
-  EXPECT_EQ(n.engine.busyPollMicroseconds, 50);
+  EXPECT_EQ(n.engine.busyPollMicroseconds, 80);
   EXPECT_FALSE(n.engine.connectionEvents);
   ServeOptions defaults;
   ASSERT_TRUE(ParseCommandLine({}, &defaults, &err));
@@ -231,7 +231,11 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   EXPECT_EQ(defaults.engine.maxConnections, 4096);
   EXPECT_FALSE(defaults.engine.halfClose);
   EXPECT_EQ(defaults.engine.threads, 1);
+  #ifdef _WIN32
   EXPECT_EQ(defaults.engine.busyPollMicroseconds, 0);
+#else
+  EXPECT_EQ(defaults.engine.busyPollMicroseconds, 50);
+#endif
   EXPECT_TRUE(defaults.engine.connectionEvents);
   for (std::vector<std::string> bad :
        std::vector<std::vector<std::string>>{{"--bind", "localhost"},
