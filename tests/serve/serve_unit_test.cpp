@@ -231,7 +231,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
   EXPECT_EQ(defaults.engine.maxConnections, 4096);
   EXPECT_FALSE(defaults.engine.halfClose);
   EXPECT_EQ(defaults.engine.threads, 1);
-  #ifdef _WIN32
+#ifdef _WIN32
   EXPECT_EQ(defaults.engine.busyPollMicroseconds, 0);
 #else
   EXPECT_EQ(defaults.engine.busyPollMicroseconds, 50);
