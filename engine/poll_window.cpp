@@ -9,13 +9,12 @@ namespace {
 constexpr PollWindow::Duration kSmallest = std::chrono::microseconds(1);
 }  // namespace
 
-PollWindow::PollWindow(Duration limit)
-    : m_limit(std::max(limit, Duration(0))), m_growStart(m_limit / 4) {}
+PollWindow::PollWindow(Duration limit) : m_limit(std::max(limit, Duration(0))) {}
 
 void PollWindow::AfterIdle(Duration idle) {
   if (idle <= m_limit) {
-    // A longer look would have caught it.
-    m_current = std::min(std::max(m_current * 2, m_growStart), m_limit);
+    // A longer look would have caught it: from a quarter of the limit, double.
+    m_current = std::min(std::max(m_current * 2, m_limit / 4), m_limit);
     return;
   }
   m_current /= 2;

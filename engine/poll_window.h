@@ -23,7 +23,6 @@ class PollWindow {
 
  private:
   Duration m_limit;
-  Duration m_growStart;
   Duration m_current{0};
 };
 
