@@ -21,7 +21,7 @@ struct EngineSettings {
 #ifdef _WIN32
   int busyPollMicroseconds = 0;
 #else
-  int busyPollMicroseconds = 50;
+  int busyPollMicroseconds = 200;
 #endif
   bool connectionEvents = true;  // report every opened and closed connection
 };

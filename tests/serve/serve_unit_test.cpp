@@ -234,7 +234,7 @@ TEST(ServeCommandLineParse, OptionsAndTheirErrors) {
 #ifdef _WIN32
   EXPECT_EQ(defaults.engine.busyPollMicroseconds, 0);
 #else
-  EXPECT_EQ(defaults.engine.busyPollMicroseconds, 50);
+  EXPECT_EQ(defaults.engine.busyPollMicroseconds, 200);
 #endif
   EXPECT_TRUE(defaults.engine.connectionEvents);
   for (std::vector<std::string> bad :
