@@ -11,7 +11,8 @@ base=${3:-34000}
 redis_port=$((base + 1))
 relay_port=$((base + 2))
 dir=$(mktemp -d)
-trap 'kill "${redis_pid:-}" "${serve_pid:-}" 2>/dev/null; rm -rf "$dir"' EXIT
+# Waits for both to end, so a run straight after finds the ports free.
+trap 'kill "${redis_pid:-}" "${serve_pid:-}" 2>/dev/null; wait; rm -rf "$dir"' EXIT
 
 redis-server --port "$redis_port" --bind 127.0.0.1 --save '' --appendonly no \
   --daemonize no >"$dir/redis.log" 2>&1 &
@@ -20,8 +21,15 @@ printf '[Num]\r\nNumber=1\r\nQueldaUrlList=\r\n[1]\r\nCport=%s\r\nIP=127.0.0.1\r
   "$relay_port" "$redis_port" >"$dir/setting.ini"
 "$serve" --dir "$dir" --quiet 2>"$dir/serve.log" &
 serve_pid=$!
-sleep 0.5
-redis-benchmark -h 127.0.0.1 -p "$redis_port" -q -t lpush -n 1000 >/dev/null  # the list LRANGE reads
+# redis-benchmark retries a port nobody listens on yet without end: wait for
+# the server's answer through the relay first (at most 5 s).
+for _ in $(seq 50); do
+  [ "$(redis-cli -p "$relay_port" ping 2>/dev/null)" = PONG ] && break
+  sleep 0.1
+done
+[ "$(redis-cli -p "$relay_port" ping 2>/dev/null)" = PONG ] ||
+  { echo "no answer from redis-server through the relay (port $relay_port)" >&2; exit 1; }
+timeout 60 redis-benchmark -h 127.0.0.1 -p "$redis_port" -q -t lpush -n 1000 >/dev/null  # the list LRANGE reads
 
 rate() {  # requests per second of one run against port $1
   timeout 120 redis-benchmark -h 127.0.0.1 -p "$1" -c 16 -n 50000 -P 16 -t lrange_100 -q |
