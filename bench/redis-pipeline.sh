@@ -23,12 +23,9 @@ printf '[Num]\r\nNumber=1\r\nQueldaUrlList=\r\n[1]\r\nCport=%s\r\nIP=127.0.0.1\r
 serve_pid=$!
 # redis-benchmark retries a port nobody listens on yet without end: wait for
 # the server's answer through the relay first (at most 5 s).
-for _ in $(seq 50); do
-  [ "$(redis-cli -p "$relay_port" ping 2>/dev/null)" = PONG ] && break
-  sleep 0.1
-done
-[ "$(redis-cli -p "$relay_port" ping 2>/dev/null)" = PONG ] ||
-  { echo "no answer from redis-server through the relay (port $relay_port)" >&2; exit 1; }
+answers() { [ "$(redis-cli -p "$relay_port" ping 2>/dev/null)" = PONG ]; }
+for _ in $(seq 50); do answers && break; sleep 0.1; done
+answers || { echo "no answer from redis-server through the relay (port $relay_port)" >&2; exit 1; }
 timeout 60 redis-benchmark -h 127.0.0.1 -p "$redis_port" -q -t lpush -n 1000 >/dev/null  # the list LRANGE reads
 
 rate() {  # requests per second of one run against port $1
