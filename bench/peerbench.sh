@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # vexhold-serve side by side with direct loopback and the peers, through the
-# shared harness: the standard steps, then the scale steps (hold, rr64).
+# shared harness: the standard steps, then the scale steps (hold, rr64), then
+# the connection-rate steps once more on a backend whose heap holds still.
 #   bench/peerbench.sh [BUILD_DIR] [run.sh options...]   (default build/linux)
 # The peers come from scripts/bench-setup.sh. Results land in the harness's
 # results/ folder; the tables are printed at the end of each run.
@@ -18,3 +19,10 @@ sleeping="vexhold-sleep=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PO
 cd "$harness"
 ./run.sh --relay "$relay" --relay "$sleeping" --label vexhold "$@"
 ./run.sh --relay "$relay" --relay "$sleeping" --label vexhold-scale --modes hold,rr64 --hold 8000 "$@"
+# After the bulk steps the harness's backend gives its heap back to the system
+# after every connection and faults it in again for the next one (a 64 KiB
+# zero-filled buffer each), so conn/s c8 there measures the backend's page
+# faults, for every relay alike. A fixed trim threshold (glibc) keeps its heap,
+# and the same for every relay, in a run of their own.
+MALLOC_TRIM_THRESHOLD_=1073741824 \
+  ./run.sh --relay "$relay" --relay "$sleeping" --label vexhold-conn --modes cps1,cps8 "$@"
