@@ -17,12 +17,11 @@ relay="vexhold=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PORT} {TARG
 # The same with the busy poll off: an event thread always sleeps at once.
 sleeping="vexhold-sleep=$root/bench/peerbench-vexhold.sh $serve {DIR} {LISTEN_PORT} {TARGET_PORT} --max-connections 10000 --busy-poll 0"
 cd "$harness"
-./run.sh --relay "$relay" --relay "$sleeping" --label vexhold "$@"
-./run.sh --relay "$relay" --relay "$sleeping" --label vexhold-scale --modes hold,rr64 --hold 8000 "$@"
-# After the bulk steps the harness's backend gives its heap back to the system
-# after every connection and faults it in again for the next one (a 64 KiB
-# zero-filled buffer each), so conn/s c8 there measures the backend's page
-# faults, for every relay alike. A fixed trim threshold (glibc) keeps its heap,
-# and the same for every relay, in a run of their own.
-MALLOC_TRIM_THRESHOLD_=1073741824 \
-  ./run.sh --relay "$relay" --relay "$sleeping" --label vexhold-conn --modes cps1,cps8 "$@"
+harness() { ./run.sh --relay "$relay" --relay "$sleeping" "$@"; }
+harness --label vexhold "$@"
+harness --label vexhold-scale --modes hold,rr64 --hold 8000 "$@"
+# After the bulk steps the harness's backend page-faults in the zero-fill of
+# its 64 KiB per-connection buffer (about nine faults per connection), so
+# conn/s c8 there measures the backend, for every relay alike. A fixed glibc
+# trim threshold ends the faults; it applies to every program of this run.
+MALLOC_TRIM_THRESHOLD_=1073741824 harness --label vexhold-conn --modes cps1,cps8 "$@"
