@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/endpoint_text.h"
+#include "engine/lean_socket.h"
 #include "engine/session.h"
 #include "engine/socket_error_code.h"
 #include "platform/socket.h"
@@ -87,6 +88,13 @@ bool PairListener::Open() {
                                                                WindowsSocketsCode(ec)));
     return false;
   }
+  // Accepts are tried before any wait and must find an empty queue at once.
+  m_acceptor.non_blocking(true, ec);
+  if (ec) {
+    m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(kMsgListenFailed, m_config.localPort,
+                                                               WindowsSocketsCode(ec)));
+    return false;
+  }
   m_remoteAddress = ParseLiteralAddress(m_config.remoteHost);
   Accept();
   ScheduleIdleSweep();
@@ -129,8 +137,8 @@ void PairListener::Unlink(Session* s) {
 void PairListener::Accept() {
   if (m_closed || m_pausing)
     return;
-  m_acceptor.async_accept(
-      [self = shared_from_this()](const asio::error_code& ec, tcp::socket socket) {
+  AsyncAcceptNonBlocking(
+      m_acceptor, [self = shared_from_this()](const asio::error_code& ec, tcp::socket socket) {
         self->OnAccepted(ec, std::move(socket));
       });
 }

@@ -2,6 +2,7 @@
 
 #include "engine/drained_wait.h"
 #include "engine/endpoint_text.h"
+#include "engine/lean_socket.h"
 #include "engine/pair_listener.h"
 #include "engine/socket_error_code.h"
 #include "relay/relay_messages.h"
@@ -62,7 +63,6 @@ void Session::Start() {
 #ifdef _WIN32
   m_client.set_option(tcp::no_delay(true), ignored);
 #endif  // elsewhere the accepted socket has it from the listener
-  m_client.non_blocking(true, ignored);
 
   m_connecting = std::make_unique<Connecting>(m_client.get_executor());
   m_connecting->timer.expires_after(std::chrono::seconds(m_pair->Settings().connectTimeoutSeconds));
@@ -110,7 +110,8 @@ void Session::ConnectNext() {
   }
   const tcp::endpoint& to = c.endpoints[c.next++];
   asio::error_code ec;
-  m_server.open(to.protocol(), ec);
+  // Non-blocking before the connect, which then needs no switch of its own.
+  OpenNonBlocking(m_server, to.protocol(), ec);
   if (ec) {
     m_pair->OutboundSocketFailed(ec);
     Finish(true);
@@ -118,9 +119,11 @@ void Session::ConnectNext() {
   }
   m_pair->OutboundSocketOpened();
   m_server.set_option(tcp::no_delay(true), ec);
-  // Non-blocking before the connect, which then needs no switch of its own.
-  m_server.non_blocking(true, ec);
-  m_server.async_connect(to, [self = shared_from_this()](const asio::error_code& ec) {
+  // A socket not yet connected has nothing to read, so the wait for the
+  // remote's first bytes is queued now and needs no re-arming once connected.
+  if (kDrainedWaitQueuesOnly)
+    WaitReadable(kDown, true);
+  AsyncConnectNonBlocking(m_server, to, [self = shared_from_this()](const asio::error_code& ec) {
     if (self->m_finished || !self->m_connecting)
       return;
     if (self->m_connecting->timedOut) {
@@ -246,8 +249,8 @@ void Session::WaitReadable(int d, bool drained) {
     Flow& flow = self->m_flows[d];
     flow.waiting = false;
     flow.drainedWait = false;
-    if (self->m_finished)
-      return;
+    if (self->m_finished || !self->m_relaying)
+      return;  // before the connect's end: an attempt that failed, and Connected waits anew
     if (ec) {
       self->Finish(true);
       return;
@@ -264,7 +267,7 @@ void Session::WaitReadable(int d, bool drained) {
 void Session::ReadAgainAfterQuiet(int d) {
   Flow& f = m_flows[d];
   // The wait stays queued: it still answers the next bytes that come.
-  if (!m_finished && f.waiting && f.drainedWait && !f.writing)
+  if (!m_finished && m_relaying && f.waiting && f.drainedWait && !f.writing)
     Pump(d);
 }
 
