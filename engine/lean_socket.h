@@ -15,6 +15,7 @@
 
 #include "engine/asio.h"
 #include "engine/reactor_internals.h"
+#include "engine/socket_error_code.h"
 
 #if VEXHOLD_REACTOR_INTERNALS
 #include <errno.h>
@@ -32,10 +33,6 @@ using asio::ip::tcp;
 
 inline asio::error_code LastError() {
   return asio::error_code(errno, asio::error::get_system_category());
-}
-
-inline bool WouldBlock(const asio::error_code& ec) {
-  return ec == asio::error::would_block || ec == asio::error::try_again;
 }
 
 // Gives Asio the new descriptor `fd`; closes it if Asio cannot take it.
@@ -120,7 +117,7 @@ void AsyncAcceptNonBlocking(asio::ip::tcp::acceptor& a, Handler&& handler) {
   asio::ip::tcp::socket peer(a.get_executor());
   asio::error_code ec;
   d::TryAccept(a, peer, ec);
-  if (d::WouldBlock(ec)) {
+  if (WouldBlock(ec)) {
     d::AcceptWhenReady(a, std::forward<Handler>(handler));
     return;
   }
@@ -140,9 +137,9 @@ void AsyncConnectNonBlocking(asio::ip::tcp::socket& s, const asio::ip::tcp::endp
   int error = result == 0 ? 0 : errno;
   if (error != EINPROGRESS && error != EINTR) {
     // Made or refused at once; either way told from the event loop, as Asio does.
-    asio::error_code ec(error, asio::error::get_system_category());
-    if (error == 0)
-      ec.clear();
+    asio::error_code ec;
+    if (error != 0)
+      ec.assign(error, asio::error::get_system_category());
     asio::post(s.get_executor(), [h = std::forward<Handler>(handler), ec]() mutable { h(ec); });
     return;
   }

@@ -83,13 +83,9 @@ bool PairListener::Open() {
     return false;
   }
   m_acceptor.listen(tcp::acceptor::max_listen_connections, ec);
-  if (ec) {
-    m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(kMsgListenFailed, m_config.localPort,
-                                                               WindowsSocketsCode(ec)));
-    return false;
-  }
-  // Accepts are tried before any wait and must find an empty queue at once.
-  m_acceptor.non_blocking(true, ec);
+  // With epoll an accept is tried before any wait, so it must never block.
+  if (!ec)
+    m_acceptor.non_blocking(true, ec);
   if (ec) {
     m_events.RelayMessage(LogLevel::kError, FormatRelayMessage(kMsgListenFailed, m_config.localPort,
                                                                WindowsSocketsCode(ec)));

@@ -22,10 +22,6 @@ constexpr unsigned kBusyHops = 4;
 // a buffer saves nothing, so no direction becomes busy.
 constexpr bool kBusyReads = !kDrainedWaitQueuesOnly;
 
-bool WouldBlock(const asio::error_code& ec) {
-  return ec == asio::error::would_block || ec == asio::error::try_again;
-}
-
 void Reset(tcp::socket& s) {
   asio::error_code ignored;
   if (s.is_open())

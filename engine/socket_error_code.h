@@ -15,4 +15,9 @@ int WindowsSocketsCode(const asio::error_code& ec);
 // memory to come back, instead of being tried again at once.
 bool IsOutOfResources(const asio::error_code& ec);
 
+// A non-blocking call that found nothing to do yet.
+inline bool WouldBlock(const asio::error_code& ec) {
+  return ec == asio::error::would_block || ec == asio::error::try_again;
+}
+
 }  // namespace vx::engine
